@@ -1,0 +1,18 @@
+# zelk_collect_sources(OUT dir...): the .cpp files of the folders, with platform variants
+# (name_posix.cpp / name_win32.cpp) chosen for the target platform.
+function(zelk_collect_sources out)
+  set(result)
+  foreach(dir ${ARGN})
+    file(GLOB files CONFIGURE_DEPENDS ${dir}/*.cpp)
+    foreach(f ${files})
+      get_filename_component(name ${f} NAME_WE)
+      if(name MATCHES "_(posix|win32)$")
+        if(NOT name MATCHES "_${ZELK_PLATFORM}$")
+          continue()
+        endif()
+      endif()
+      list(APPEND result ${f})
+    endforeach()
+  endforeach()
+  set(${out} ${result} PARENT_SCOPE)
+endfunction()

@@ -1,0 +1,1 @@
+// TEMPORARY until the simulator lands.

@@ -1,0 +1,27 @@
+// The acquisition thread's helpers and the periodic input and output commands.
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace zelk {
+
+struct TData;
+
+void MarkRequestsProcessed(TData* d);
+void CompleteRequests(TData* d);
+// One input block (no measurement) or the first record of an upload buffer (measurement).
+void DecodeSamples(TData* d, const uint8_t* samples);
+
+void ReadInputs(TData* d);
+void WriteDigitalOutput(TData* d);
+void PresetCounter0(TData* d);
+void PresetCounter1(TData* d);
+
+// Full scale in volts of a range code: 10, 5, 2, 1, 0.5, 0.2; 10 for every other code.
+double FullScaleOf(uint32_t rangeCode);
+// (s - 32767) x FS / 32767, then (u + B) x A.
+double ConvertSample(uint16_t sample, uint32_t rangeCode, double constA, double constB);
+// Four decimals after rounding to nine significant digits, then " V".
+std::string SampleValueText(double v, char separator);
+
+}  // namespace zelk

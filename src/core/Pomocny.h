@@ -1,0 +1,273 @@
+// The driver core: the instance record TData and its parts (configuration TCFG, device
+// block TZarizeni, channel table TKanal of TJedenKanal), the measurement snapshot and
+// the thread classes. Every subsystem works on these records.
+//
+// Guarding (see docs/threads.md): the channel records, the module settings of the device
+// block, the strings of the device block and the snapshot are guarded by DataLock; the
+// device status code and text by StatusLock; byte flags that cross threads are atomics.
+// No lock is held while calling D2XX, the host's callback or the log.
+#pragma once
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "usb/d2xx.h"
+
+namespace zelk {
+
+constexpr int kChannelCount = 204;
+constexpr int kAnalogCount = 16;
+constexpr int kSettleCount = 6;
+
+// Host notification function: callback(userValue, kind, instance), cdecl.
+using HostCallbackFn = int32_t (*)(uint32_t userValue, int32_t kind, void* instance);
+
+// Settings read from the parameter file.
+struct TCFG {
+    std::string ModuleSerial;
+    int32_t UsbTimeout = 500;
+    int32_t LogLevel = 0;
+    std::string LogFileName;
+    std::array<std::string, kChannelCount> ChannelName;
+    std::array<std::string, kChannelCount> ChannelRangeName;
+    std::array<uint8_t, kChannelCount> ChannelInput{};
+    std::array<uint8_t, kChannelCount> ChannelRange{};
+    std::array<double, kChannelCount> ChannelConstA{};
+    std::array<double, kChannelCount> ChannelConstB{};
+    int32_t TimerChannels = 8;
+    std::string TimerPeriodText;
+    double TimerPeriod = 1000.0;
+    uint16_t TimerCnt0Preset = 0;
+    int32_t TimerCnt0Enable = 1;
+    uint16_t TimerCnt1Preset = 0;
+    int32_t TimerCnt1Enable = 1;
+    int32_t TimerDioEnable = 1;
+    std::array<int32_t, kSettleCount> TimerSettle{};
+    std::string ConvFileTypeName;
+    int32_t ConvFileType = 1;  // 0 = BIN, 1 = DBF
+    std::string ConvDirectory;
+};
+
+// The configuration as MakeDriver leaves it.
+void SetConfigDefaults(TCFG& cfg);
+
+// Settings of the running timer measurement, copied at its start.
+struct MeasurementSnapshot {
+    int32_t SnapRecordBytes = 38;
+    int32_t SnapRecordLimit = 0;
+    std::array<uint8_t, kAnalogCount> SnapPhysInput{};
+    std::array<uint8_t, kAnalogCount> SnapRange{};
+    int32_t SnapChannelCount = 16;
+    double SnapPeriodUs = 1000.0;
+    uint16_t SnapCnt0Preset = 0;
+    int32_t SnapCnt0Enable = 1;
+    uint16_t SnapCnt1Preset = 0;
+    int32_t SnapCnt1Enable = 1;
+    int32_t SnapDinDoutEnable = 1;
+    std::array<uint8_t, kSettleCount> SnapSettle{};
+};
+
+void ResetSnapshot(MeasurementSnapshot& s);
+// 2 x channel count, plus 2 for each enabled counter and for DIN/DOUT.
+int32_t RecordBytesOf(int32_t channelCount, int32_t cnt0Enable, int32_t cnt1Enable, int32_t dinDoutEnable);
+
+// The module settings that the host can change and the measurement copies at its start.
+struct ModuleSettings {
+    std::array<uint8_t, kAnalogCount> PhysInput{};
+    std::array<uint8_t, kAnalogCount> RangeCode{};
+    uint32_t TimerChannelCount = 16;
+    double TimerPeriodUs = 1000.0;
+    uint16_t Cnt0Preset = 0;
+    int32_t Cnt0Enable = 1;
+    uint16_t Cnt1Preset = 0;
+    int32_t Cnt1Enable = 1;
+    int32_t DinDoutEnable = 1;
+    std::array<uint8_t, kSettleCount> SettleTime{};
+};
+
+void ResetModuleSettings(ModuleSettings& s);
+
+// The device block: identity, state and current settings of the module.
+struct TZarizeni {
+    // DataLock
+    std::string SerialNumber;
+    std::string ModuleType;
+    std::string ControllerText;
+    std::string RecordFilePath;
+    ModuleSettings Settings;  // PhysInput, RangeCode, Timer*, Cnt*, DinDoutEnable, SettleTime
+
+    // Acquisition thread (or Init / Done while that thread does not run).
+    int32_t DeviceIndex = 9999;
+    usb::FT_HANDLE Handle = nullptr;
+    std::atomic<uint8_t> HandleValid{0};
+    std::atomic<uint8_t> ModuleReady{0};
+    std::atomic<int32_t> MeasurementRunning{0};
+    std::atomic<uint32_t> MeasurementStartTick{0};
+    std::atomic<uint32_t> StoredRecordCount{0};
+    std::atomic<int32_t> RequestedRecordCount{0};
+    std::atomic<int32_t> MeasurementStatus{0};
+    std::atomic<uint8_t> RecordFileOk{0};
+
+    // Request flags: raised by the host services, cleared by the module commands.
+    std::atomic<uint8_t> ReqAnalogIn{0};
+    std::atomic<uint8_t> ReqCounterIn{0};
+    std::atomic<uint8_t> ReqCnt0Preset{0};
+    std::atomic<uint8_t> ReqCnt1Preset{0};
+    std::atomic<uint8_t> ReqDigitalIn{0};
+    std::atomic<uint8_t> ReqDigitalOut{0};
+    std::atomic<uint8_t> ReqStartStop{0};
+    std::atomic<uint8_t> DinValue{0};
+    std::atomic<uint8_t> DoutValue{0};
+
+    // StatusLock: read and written as one pair (use the functions below).
+    uint8_t DeviceStatus = 0;
+    std::string DeviceStatusText;
+};
+
+// One host channel. Guarded by DataLock: copy, change and store it under the lock.
+struct TJedenKanal {
+    int32_t Number = 0;
+    std::string Description;
+    std::string Name;
+    std::string RangeName;
+    int32_t PhysicalInput = 0;
+    int32_t Range = 0;
+    uint8_t Defined = 0;
+    uint8_t NotifyWanted = 0;
+    uint8_t Pending = 0;
+    uint8_t Processed = 0;
+    uint8_t Finished = 1;
+    int32_t RequestCount = 0;
+    uint32_t RequestTick = 0;
+    uint32_t LongValue = 0;
+    double RealValue = 0.0;
+    uint8_t BoolValue = 0;
+    std::string TextValue;
+    int32_t Status = 0;
+    std::string StatusText;
+};
+
+using TKanal = std::array<TJedenKanal, kChannelCount>;
+
+struct TData;
+
+// Base of the three thread classes: created suspended, asked to terminate, joined by
+// the instance that owns it.
+class TDriverThread {
+public:
+    explicit TDriverThread(TData* data);
+    virtual ~TDriverThread();
+    void Start() { thread_.Start(); }
+    void Terminate() { thread_.RequestTerminate(); }
+    bool Terminated() const { return thread_.TerminateRequested(); }
+    bool Finished() const { return thread_.Finished(); }
+    bool IsCurrentThread() const { return thread_.IsCurrentThread(); }
+    bool WaitFor(uint32_t ms) { return thread_.WaitFor(ms); }
+    void Join() { thread_.Join(); }
+    TData* Data() const { return data_; }
+
+protected:
+    virtual void Execute() = 0;
+
+private:
+    TData* data_;
+    plat::Thread thread_;
+};
+
+// Acquisition thread: owns the module while the instance runs.
+class TThreadZELK : public TDriverThread {
+public:
+    using TDriverThread::TDriverThread;
+    ~TThreadZELK() override;
+
+protected:
+    void Execute() override;
+};
+
+// Notification thread: calls the host back for finished channels it waits for.
+class TThreadCallBack : public TDriverThread {
+public:
+    using TDriverThread::TDriverThread;
+    ~TThreadCallBack() override;
+
+protected:
+    void Execute() override;
+};
+
+// Conversion thread: turns a record file into a dBASE table.
+class TThreadKonverze : public TDriverThread {
+public:
+    using TDriverThread::TDriverThread;
+    ~TThreadKonverze() override;
+
+protected:
+    void Execute() override;
+};
+
+class TForm1;      // the driver window, src/window
+struct LogState;   // the open log file and its lock, src/config
+
+// Deletes the window; defined by the window subsystem.
+void DestroyWindowObject(TForm1* w);
+struct WindowDeleter {
+    void operator()(TForm1* w) const { DestroyWindowObject(w); }
+};
+struct LogStateDeleter {
+    void operator()(LogState* s) const;
+};
+
+// The driver instance.
+struct TData {
+    TData();
+    ~TData();
+    TData(const TData&) = delete;
+    TData& operator=(const TData&) = delete;
+
+    TCFG Cfg;
+    TZarizeni Device;
+    TKanal Channels;
+
+    // Run-time block.
+    std::atomic<uint8_t> StopRequested{0};
+    std::atomic<uint8_t> AcqThreadEnded{0};
+    std::atomic<uint8_t> InputBatchComplete{0};
+    std::atomic<uint8_t> OutputBatchComplete{0};
+    int32_t LastStopWaitMs = 0;
+    MeasurementSnapshot Snapshot;  // DataLock
+    std::unique_ptr<LogState, LogStateDeleter> Log;  // LogFile and LogLock
+    std::unique_ptr<TThreadZELK> AcqThread;
+    // Every conversion thread started and not yet joined; the last one is the current one.
+    std::vector<std::unique_ptr<TThreadKonverze>> ConvThreads;
+    std::unique_ptr<TThreadCallBack> CallbackThread;
+    HostCallbackFn HostCallback = nullptr;
+    uint32_t HostUserValue = 0;
+    std::unique_ptr<TForm1, WindowDeleter> Window;
+    std::atomic<uint8_t> WindowCreated{0};
+    std::atomic<uint8_t> ConversionPending{0};
+
+    // The D2XX provider of this instance (the build's own; tests may replace it).
+    const usb::D2xxApi* D2xx = nullptr;
+
+    mutable plat::RecursiveLock DataLock;
+    mutable std::mutex StatusLock;
+};
+
+// Device status: code and text set and read as one pair.
+struct StatusPair {
+    uint8_t code = 0;
+    std::string text;
+};
+void SetDeviceStatus(TData& d, uint8_t code, const std::string& text);
+StatusPair GetDeviceStatus(const TData& d);
+uint8_t DeviceStatusCode(const TData& d);
+
+// Reset of the device block. `keepSettings` keeps the analog and timer settings in effect
+// (used when the module is closed, so that a reconnect measures with what the host set).
+void ResetDeviceBlock(TData& d, bool keepSettings);
+
+}  // namespace zelk

@@ -1,0 +1,106 @@
+#include "config/text.h"
+#include "core/Pomocny.h"
+
+namespace zelk {
+
+void SetConfigDefaults(TCFG& cfg) {
+    cfg = TCFG{};
+    cfg.ModuleSerial = "00000000";
+    cfg.LogFileName = "Rq_zelk2716e.log";
+    for (int i = 0; i < kChannelCount; ++i) {
+        cfg.ChannelName[i].clear();
+        cfg.ChannelRangeName[i].clear();
+        cfg.ChannelInput[i] = 0;
+        cfg.ChannelRange[i] = 0;
+        cfg.ChannelConstA[i] = 1.0;
+        cfg.ChannelConstB[i] = 0.0;
+    }
+    for (int i = 0; i < kAnalogCount; ++i) {
+        cfg.ChannelName[i] = "Kanál "_cp + std::to_string(i);
+        cfg.ChannelRangeName[i] = "10V";
+        cfg.ChannelInput[i] = static_cast<uint8_t>(i);
+    }
+    cfg.TimerPeriodText = "1000.0";
+    cfg.TimerSettle = {0, 0, 0, 0, 3, 8};
+    cfg.ConvFileTypeName = "DBF";
+    cfg.ConvFileType = 1;
+}
+
+int32_t RecordBytesOf(int32_t channelCount, int32_t cnt0Enable, int32_t cnt1Enable, int32_t dinDoutEnable) {
+    // Non-zero counts as enabled, as the module and the record decoding take it.
+    return 2 * channelCount + (cnt0Enable != 0 ? 2 : 0) + (cnt1Enable != 0 ? 2 : 0) + (dinDoutEnable != 0 ? 2 : 0);
+}
+
+void ResetSnapshot(MeasurementSnapshot& s) {
+    s = MeasurementSnapshot{};
+    for (int i = 0; i < kAnalogCount; ++i) s.SnapPhysInput[i] = static_cast<uint8_t>(i);
+    s.SnapSettle = {0, 0, 0, 0, 3, 8};
+}
+
+void ResetModuleSettings(ModuleSettings& s) {
+    s = ModuleSettings{};
+    for (int i = 0; i < kAnalogCount; ++i) s.PhysInput[i] = static_cast<uint8_t>(i);
+    s.SettleTime = {0, 0, 0, 0, 3, 8};
+}
+
+void ResetDeviceBlock(TData& d, bool keepSettings) {
+    TZarizeni& z = d.Device;
+    {
+        plat::LockGuard g(d.DataLock);
+        z.SerialNumber = d.Cfg.ModuleSerial;
+        z.ModuleType = "---";
+        z.ControllerText = "---";
+        z.RecordFilePath.clear();
+        if (!keepSettings) {
+            ResetModuleSettings(z.Settings);
+            ResetSnapshot(d.Snapshot);
+        }
+    }
+    z.DeviceIndex = 9999;
+    z.Handle = nullptr;
+    z.HandleValid = 0;
+    z.ModuleReady = 0;
+    z.MeasurementRunning = 0;
+    z.StoredRecordCount = 0;
+    z.RequestedRecordCount = 0;
+    z.MeasurementStatus = 0;
+    z.RecordFileOk = 0;
+    z.ReqAnalogIn = 0;
+    z.ReqCounterIn = 0;
+    z.ReqCnt0Preset = 0;
+    z.ReqCnt1Preset = 0;
+    z.ReqDigitalIn = 0;
+    z.ReqDigitalOut = 0;
+    z.ReqStartStop = 0;
+    z.DinValue = 0;
+    z.DoutValue = 0;
+}
+
+void SetDeviceStatus(TData& d, uint8_t code, const std::string& text) {
+    std::lock_guard<std::mutex> g(d.StatusLock);
+    d.Device.DeviceStatus = code;
+    d.Device.DeviceStatusText = text;
+}
+
+StatusPair GetDeviceStatus(const TData& d) {
+    std::lock_guard<std::mutex> g(d.StatusLock);
+    return StatusPair{d.Device.DeviceStatus, d.Device.DeviceStatusText};
+}
+
+uint8_t DeviceStatusCode(const TData& d) {
+    std::lock_guard<std::mutex> g(d.StatusLock);
+    return d.Device.DeviceStatus;
+}
+
+TData::TData() : D2xx(&usb::ProcessD2xx()) {}
+
+// A host that frees the instance without Done must not leave a thread running on freed
+// memory: stop and join every thread before any member goes away.
+TData::~TData() {
+    StopRequested = 1;
+    CallbackThread.reset();
+    AcqThread.reset();
+    ConvThreads.clear();
+}
+
+}  // namespace zelk

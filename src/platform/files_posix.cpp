@@ -1,0 +1,45 @@
+#include "platform/platform.h"
+
+#include <cerrno>
+#include <climits>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace zelk::plat {
+
+bool FileExists(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool CreateDirectories(const std::string& path) {
+    std::string p = path;
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    if (p.empty() || DirectoryExists(p)) return !p.empty();
+    size_t slash = p.find_last_of('/');
+    if (slash != std::string::npos && slash > 0 && !CreateDirectories(p.substr(0, slash))) return false;
+    if (mkdir(p.c_str(), 0777) == 0) return true;
+    return errno == EEXIST && DirectoryExists(p);
+}
+
+bool DeleteFileAt(const std::string& path) { return unlink(path.c_str()) == 0; }
+
+std::string ExecutableDirectory() {
+    char buf[PATH_MAX + 1];
+    ssize_t n = readlink("/proc/self/exe", buf, PATH_MAX);
+    if (n <= 0) return "./";
+    std::string s(buf, static_cast<size_t>(n));
+    size_t slash = s.find_last_of('/');
+    return slash == std::string::npos ? "./" : s.substr(0, slash + 1);
+}
+
+bool HasDirectoryPart(const std::string& path) { return path.find('/') != std::string::npos; }
+
+char PathSeparator() { return '/'; }
+
+}  // namespace zelk::plat

@@ -1,0 +1,107 @@
+// The only place that knows the operating system: ticks, sleep, threads, lock, local clock
+// and regional formats, files and directories, the executable's directory, library loading.
+// Texts are 8-bit strings (Windows-1250 on Windows, bytes on POSIX).
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace zelk::plat {
+
+// Milliseconds since an arbitrary start, 32 bits, wrapping; compare as unsigned differences.
+uint32_t TickCount();
+void SleepMs(uint32_t ms);
+
+// A thread created suspended. Its body gets the thread so that it can poll
+// TerminateRequested() between steps. The owner joins it; the destructor joins too.
+class Thread {
+public:
+    using Body = std::function<void(Thread&)>;
+    explicit Thread(Body body);
+    ~Thread();
+    Thread(const Thread&) = delete;
+    Thread& operator=(const Thread&) = delete;
+
+    void Start();                 // resumes the suspended thread (once)
+    void RequestTerminate() { terminate_.store(true); }
+    bool TerminateRequested() const { return terminate_.load(); }
+    bool Finished() const { return finished_.load(); }  // the body has returned
+    bool IsCurrentThread() const;  // true when called from inside the body
+    void Join();                   // waits for the body; no-op if not started or on itself
+    // Waits at most `ms` for the body to return; true if it has.
+    bool WaitFor(uint32_t ms);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+    Body body_;
+    std::atomic<bool> terminate_{false};
+    std::atomic<bool> finished_{false};
+};
+
+// A re-entrant in-process lock (a critical section).
+class RecursiveLock {
+public:
+    RecursiveLock();
+    ~RecursiveLock();
+    RecursiveLock(const RecursiveLock&) = delete;
+    RecursiveLock& operator=(const RecursiveLock&) = delete;
+    void Lock();
+    void Unlock();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+class LockGuard {
+public:
+    explicit LockGuard(RecursiveLock& l) : l_(l) { l_.Lock(); }
+    ~LockGuard() { l_.Unlock(); }
+    LockGuard(const LockGuard&) = delete;
+    LockGuard& operator=(const LockGuard&) = delete;
+
+private:
+    RecursiveLock& l_;
+};
+
+struct LocalTime {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millisecond = 0;
+};
+LocalTime Now();
+// Date and time in the user's regional short date and long time formats, to the second.
+// POSIX has no such settings: a fixed d.m.yyyy h:mm:ss.
+std::string FormatRegionalDateTime(const LocalTime& t);
+// The user's decimal separator ('.' on POSIX).
+char DecimalSeparator();
+
+bool FileExists(const std::string& path);
+bool DirectoryExists(const std::string& path);
+// Creates the directory and every missing parent; true if it exists afterwards.
+bool CreateDirectories(const std::string& path);
+bool DeleteFileAt(const std::string& path);
+// The directory of the host's executable, ending in the path separator.
+std::string ExecutableDirectory();
+// True if the path names a directory part ('\\', '/' or a drive colon on Windows; '/' on POSIX).
+bool HasDirectoryPart(const std::string& path);
+char PathSeparator();
+
+// Run-time library loading.
+class DynamicLibrary {
+public:
+    DynamicLibrary() = default;
+    ~DynamicLibrary();
+    DynamicLibrary(const DynamicLibrary&) = delete;
+    DynamicLibrary& operator=(const DynamicLibrary&) = delete;
+    bool Open(const std::string& name);  // by name, through the platform's library search
+    void* Symbol(const char* name) const;
+    bool IsOpen() const { return handle_ != nullptr; }
+    void Close();
+
+private:
+    void* handle_ = nullptr;
+};
+
+}  // namespace zelk::plat

@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+
+#include "config/text.h"
+#include "core/Pomocny.h"
+#include "core/channel_map.h"
+
+namespace zelk {
+namespace {
+
+TEST(ChannelMap, DescriptionsAreTheFixedCp1250Texts) {
+    EXPECT_EQ(ChannelDescription(16), "Kanál nedefinován"_cp);
+    EXPECT_EQ(ChannelDescription(3), "real input - analogový kanál 3"_cp);
+    EXPECT_EQ(ChannelDescription(58), "longcard input - digitální vstup"_cp);
+    EXPECT_EQ(ChannelDescription(50), "boolean input - digitální vstup 0"_cp);
+    EXPECT_EQ(ChannelDescription(51), "boolean input - digitální vstup 1"_cp);
+    EXPECT_EQ(ChannelDescription(171), "longcard output - doba ustálení vstupu [us] - rozsah 10V"_cp);
+    EXPECT_EQ(ChannelDescription(176), "longcard output - doba ustálení vstupu [us] - rozsah 200mV"_cp);
+    EXPECT_EQ(ChannelDescription(147), "longcard output - fyzický vstup analogového kanálu 15"_cp);
+    // cp1250 bytes, not UTF-8: 'á' is 0xE1.
+    EXPECT_EQ(static_cast<unsigned char>(ChannelDescription(16)[3]), 0xE1);
+}
+
+TEST(ChannelMap, DefinedSetHas77ChannelsAndClassesOverlapOnlyAt200And202) {
+    int defined = 0;
+    for (uint32_t ch = 0; ch < 204; ++ch) {
+        defined += IsDefinedChannel(ch) ? 1 : 0;
+        if (InInputClass(ch) && InOutputClass(ch)) {
+            EXPECT_TRUE(ch == 200 || ch == 202) << ch;
+        }
+        if (InInputClass(ch) || InOutputClass(ch)) {
+            EXPECT_TRUE(IsDefinedChannel(ch)) << ch;
+        }
+    }
+    EXPECT_EQ(defined, 77);
+    EXPECT_FALSE(IsDefinedChannel(204));
+    EXPECT_TRUE(InOutputClass(165));
+    EXPECT_FALSE(InInputClass(165));
+    EXPECT_EQ(std::string(RangeName(9)), "10V");
+    EXPECT_EQ(std::string(RangeName(5)), "200mV");
+}
+
+TEST(ChannelMap, BuiltTableAndFinishStateReset) {
+    TData d;
+    SetConfigDefaults(d.Cfg);
+    BuildChannelTable(d);
+    EXPECT_EQ(d.Channels[16].Status, 100);
+    EXPECT_EQ(d.Channels[16].StatusText, "Kanál nedefinován"_cp);
+    EXPECT_EQ(d.Channels[3].Status, 99);
+    EXPECT_EQ(d.Channels[3].StatusText, "Kanál nepoužit"_cp);
+    EXPECT_EQ(d.Channels[3].Name, "Kanál 3"_cp);
+    EXPECT_EQ(d.Channels[3].TextValue, "0");
+
+    d.Channels[201].LongValue = 7;
+    d.Channels[203].LongValue = 256;
+    d.Channels[203].TextValue = "256";
+    d.Channels[5].Pending = 1;
+    d.Channels[5].Finished = 0;
+    d.Channels[5].NotifyWanted = 1;
+    ResetFinishState(d);
+    EXPECT_EQ(d.Channels[201].LongValue, 0u);
+    EXPECT_EQ(d.Channels[203].LongValue, 256u);
+    EXPECT_EQ(d.Channels[203].TextValue, "256");
+    EXPECT_EQ(d.Channels[5].Finished, 1);
+    EXPECT_EQ(d.Channels[5].Pending, 0);
+    EXPECT_EQ(d.Channels[5].NotifyWanted, 1);
+}
+
+}  // namespace
+}  // namespace zelk
