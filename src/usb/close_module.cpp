@@ -1,0 +1,69 @@
+// Stopping the module and closing its handle ("ZZ " lines). Failures are ignored: the
+// device block is reset whatever the module answers.
+#include <array>
+
+#include "config/log.h"
+#include "core/Pomocny.h"
+#include "core/channel_map.h"
+#include "usb/Vorna_FTD201.h"
+#include "usb/d2xx_calls.h"
+
+namespace zelk {
+
+namespace {
+
+struct ChannelValue {
+    uint32_t LongValue = 0;
+    double RealValue = 0.0;
+    uint8_t BoolValue = 0;
+    std::string TextValue;
+};
+
+// The output channels that hold the host's analog and timer settings: their values stay in
+// effect across a close, as the settings in the device block do.
+constexpr bool KeepsValue(int ch) {
+    return (ch >= 100 && ch <= 115) || (ch >= 132 && ch <= 147) || (ch >= 164 && ch <= 176);
+}
+
+}  // namespace
+
+void CloseModule(TData* d) {
+    if (!d) return;
+    static const usb::D2xxApi empty{};
+    const usb::D2xxApi& api = d->D2xx ? *d->D2xx : empty;
+    TZarizeni& z = d->Device;
+
+    WriteLog(d, "ZZ (0)", 2);
+    z.ModuleReady = 0;
+
+    WriteLog(d, "ZZ (1)", 3);
+    std::string err;
+    usb::ModuleReset(api, z.Handle, err);
+
+    WriteLog(d, "ZZ (2)", 3);
+    if (z.HandleValid) usb::call::Close(api, z.Handle);
+
+    {
+        plat::LockGuard g(d->DataLock);
+        std::array<ChannelValue, kChannelCount> saved;
+        for (int ch = 0; ch < kChannelCount; ++ch) {
+            if (!KeepsValue(ch)) continue;
+            const TJedenKanal& c = d->Channels[ch];
+            saved[ch] = ChannelValue{c.LongValue, c.RealValue, c.BoolValue, c.TextValue};
+        }
+        ResetDeviceBlock(*d, true);
+        ResetFinishState(*d);
+        for (int ch = 0; ch < kChannelCount; ++ch) {
+            if (!KeepsValue(ch)) continue;
+            TJedenKanal& c = d->Channels[ch];
+            c.LongValue = saved[ch].LongValue;
+            c.RealValue = saved[ch].RealValue;
+            c.BoolValue = saved[ch].BoolValue;
+            c.TextValue = std::move(saved[ch].TextValue);
+        }
+    }
+
+    WriteLog(d, "ZZ (99)", 2);
+}
+
+}  // namespace zelk
