@@ -1,5 +1,6 @@
 // The acquisition thread's helpers and the periodic input and output commands.
 #pragma once
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -11,6 +12,11 @@ void MarkRequestsProcessed(TData* d);
 void CompleteRequests(TData* d);
 // One input block (no measurement) or the first record of an upload buffer (measurement).
 void DecodeSamples(TData* d, const uint8_t* samples);
+// The 37-byte input block, converted with the given range codes (those sent to the module
+// with the configuration that produced the block).
+void DecodeInputBlock(TData* d, const uint8_t* block, const std::array<uint8_t, 16>& rangeCodes);
+// Channels 97, 98, 99 from the device status.
+void RefreshStatusChannels(TData* d);
 
 void ReadInputs(TData* d);
 void WriteDigitalOutput(TData* d);

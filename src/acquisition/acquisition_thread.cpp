@@ -1,0 +1,101 @@
+// The acquisition thread: the only code that talks to the module while the instance runs.
+#include "acquisition/acquisition.h"
+#include "acquisition/measurement.h"
+#include "config/log.h"
+#include "core/Pomocny.h"
+#include "usb/Vorna_FTD201.h"
+
+namespace zelk {
+namespace {
+
+constexpr uint32_t kRetryIntervalMs = 3000;
+
+void Tud(TData* d, const char* marker) { WriteLog(d, marker, 3); }
+
+bool StatusOk(const TData& d) { return DeviceStatusCode(d) == 0; }
+
+}  // namespace
+
+void TThreadZELK::Execute() {
+    TData* d = Data();
+    if (d == nullptr) return;
+    d->AcqThreadEnded = 0;
+    d->StopRequested = 0;
+    uint32_t lastRetry = plat::TickCount();
+    Tud(d, "TUD 1");
+
+    auto leave = [this, d] { return Terminated() || d->StopRequested != 0; };
+
+    while (true) {
+        plat::SleepMs(1);
+        if (leave()) break;
+
+        // Upload pass: while a measurement runs, requests are finished on every pass.
+        if (d->Device.MeasurementRunning != 0) {
+            Tud(d, "TUD 2a");
+            if (StatusOk(*d)) {
+                UploadRecords(d);
+                Tud(d, "TUD 2a1");
+            } else {
+                MarkRequestsProcessed(d);
+                Tud(d, "TUD 2a2");
+            }
+            CompleteRequests(d);
+            Tud(d, "TUD 2a3");
+        }
+        if (leave()) break;
+
+        // Input pass, once per input batch, only while no measurement runs.
+        if (d->Device.MeasurementRunning == 0 && d->InputBatchComplete != 0) {
+            Tud(d, "TUD 2b");
+            if (StatusOk(*d)) {
+                ReadInputs(d);
+                Tud(d, "TUD 2b1");
+            } else {
+                MarkRequestsProcessed(d);
+                Tud(d, "TUD 2b2");
+            }
+            if (leave()) break;
+            CompleteRequests(d);
+            d->InputBatchComplete = 0;
+            Tud(d, "TUD 2b3");
+        }
+        if (leave()) break;
+
+        // Output pass, once per output batch; a failing command skips the ones after it.
+        if (d->OutputBatchComplete != 0) {
+            Tud(d, "TUD 2c");
+            bool left = false;
+            for (void (*command)(TData*) : {WriteDigitalOutput, PresetCounter0, PresetCounter1, StartStopMeasurement}) {
+                if (StatusOk(*d)) command(d);
+                if (leave()) {
+                    left = true;
+                    break;
+                }
+            }
+            if (left) break;
+            if (!StatusOk(*d)) MarkRequestsProcessed(d);
+            CompleteRequests(d);
+            d->OutputBatchComplete = 0;
+        }
+        if (leave()) break;
+
+        // Retry, counted from the start or the last retry, not from the failure.
+        if (!StatusOk(*d) && plat::TickCount() - lastRetry >= kRetryIntervalMs) {
+            Tud(d, "TUD 2d");
+            if (d->Device.ModuleReady != 0) CloseModule(d);
+            if (leave()) break;
+            if (d->Device.ModuleReady == 0) OpenModule(d);
+            if (StatusOk(*d)) WriteLog(d, "Nalezen USB modul", 0);
+            lastRetry = plat::TickCount();
+        }
+
+        RefreshStatusChannels(d);
+    }
+
+    Tud(d, "TUD 99");
+    // Last act: Done may close the module and free the instance once it sees this.
+    d->AcqThreadEnded = 1;
+}
+
+}  // namespace zelk
