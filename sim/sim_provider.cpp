@@ -1,9 +1,12 @@
-// TEMPORARY until the simulator lands: an empty D2XX table.
-#include "usb/d2xx.h"
+// The simulated-module driver variant: D2XX is the in-process bench, configured once from
+// the file named by ZELK_SIM_CONFIG.
+#include "sim/sim.h"
+
 namespace zelk::usb {
+
 const D2xxApi& ProcessD2xx() {
-    static D2xxApi api{};
-    api.missing = "simulator";
-    return api;
+    sim::ConfigureGlobalBenchFromEnvironment();
+    return sim::InProcessD2xx();
 }
+
 }  // namespace zelk::usb

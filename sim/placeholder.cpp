@@ -1,1 +1,0 @@
-// TEMPORARY until the simulator lands.
