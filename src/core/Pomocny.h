@@ -199,11 +199,25 @@ protected:
     void Execute() override;
 };
 
+// What one conversion works on, copied from the instance when the thread is made, so that
+// a measurement started meanwhile cannot change it.
+struct ConversionJob {
+    uint32_t RowCount = 0;        // StoredRecordCount at the hand-over
+    std::string BasePath;         // RecordFilePath: the record file without ".bin"
+    MeasurementSnapshot Snap;     // layout and ranges of the records
+    std::array<double, kAnalogCount> ConstA{};
+    std::array<double, kAnalogCount> ConstB{};
+    int32_t ConvFileType = 1;     // 1: the record file is deleted after a full conversion
+};
+
 // Conversion thread: turns a record file into a dBASE table.
 class TThreadKonverze : public TDriverThread {
 public:
     using TDriverThread::TDriverThread;
     ~TThreadKonverze() override;
+    ConversionJob Job;  // filled before Start, read only by the thread afterwards
+    // Rows written to the table by the last run (for the log and the tests).
+    std::atomic<uint32_t> RowsWritten{0};
 
 protected:
     void Execute() override;

@@ -1,0 +1,368 @@
+#include "acquisition/measurement.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+#include "acquisition/acquisition.h"
+#include "config/log.h"
+#include "config/numtext.h"
+#include "config/status_texts.h"
+#include "config/text.h"
+#include "core/Pomocny.h"
+#include "records/conversion.h"
+#include "records/record_file.h"
+#include "usb/Vorna_FTD201.h"
+
+namespace zelk {
+
+namespace {
+
+constexpr size_t kUploadBufferBytes = 38000;
+constexpr uint8_t kStatusD2xx = 10;
+constexpr uint8_t kStatusCommand = 13;
+constexpr uint8_t kStatusDisk = 16;
+constexpr int kStatusChannel = 203;
+constexpr int kStartStopChannel = 200;
+
+const char* RecordFileErrorText() { return "Chyba ukládání naměřených dat"_cp; }
+
+void SetMeasurementStatus(TData* d, int32_t v) {
+    d->Device.MeasurementStatus = v;
+    plat::LockGuard g(d->DataLock);
+    TJedenKanal& ch = d->Channels[kStatusChannel];
+    ch.LongValue = static_cast<uint32_t>(v);
+    ch.TextValue = text::Decimal(v);
+}
+
+bool ModuleUsable(const TData* d) { return d->Device.HandleValid.load() != 0 && d->Device.ModuleReady.load() != 0; }
+
+void CommandFailed(TData* d, const char* tagAndMarker, const std::string& err) {
+    SetDeviceStatus(*d, kStatusCommand, StatusText(kStatusCommand, err));
+    WriteLog(d, std::string(tagAndMarker) + err, 1);
+}
+
+void RecordFileFailed(TData* d, const char* tagAndMarker) {
+    d->Device.RecordFileOk = 0;
+    WriteLog(d, std::string(tagAndMarker) + RecordFileErrorText(), 1);
+    SetDeviceStatus(*d, kStatusDisk, StatusText(kStatusDisk, RecordFileErrorText()));
+    d->Device.MeasurementRunning = 0;
+    SetMeasurementStatus(d, 1024);
+}
+
+void D2xxFailed(TData* d, const char* tagAndMarker, const char* function, usb::FT_STATUS s) {
+    const std::string err = std::string("Chyba ") + function + " (ftStatus=" + text::Hex8(s) + ")";
+    WriteLog(d, std::string(tagAndMarker) + err, 1);
+    SetDeviceStatus(*d, kStatusD2xx, StatusText(kStatusD2xx, err));
+    d->Device.MeasurementRunning = 0;
+    SetMeasurementStatus(d, 512);
+}
+
+// The shortest period the settings allow, the period raised or lowered into range and put
+// on the 0.5 us grid, the channel count limited to 1..16.
+void AdjustSettings(ModuleSettings& s) {
+    const uint32_t n = std::clamp<uint32_t>(s.TimerChannelCount, 1, kAnalogCount);
+    s.TimerChannelCount = n;
+    double sum = 0.0;
+    for (uint32_t i = 0; i < n; ++i) sum += s.SettleTime[std::min<uint8_t>(s.RangeCode[i], 5)];
+    sum += 10.0 * (n + (s.Cnt0Enable != 0) + (s.Cnt1Enable != 0) + (s.DinDoutEnable != 0));
+    const double shortest = std::max(25.0, sum);
+    double p = s.TimerPeriodUs;
+    if (!(p >= shortest)) p = shortest;  // also a period that is not a number
+    if (p > 32767.5) p = 32767.5;
+    s.TimerPeriodUs = std::nearbyint(p * 2.0) / 2.0;
+}
+
+uint16_t PeriodTicks(double periodUs) {
+    const double t = std::nearbyint(periodUs * 2.0);
+    if (!(t >= 50.0)) return 50;
+    if (t > 65535.0) return 65535;
+    return static_cast<uint16_t>(t);
+}
+
+usb::TimerConfigBlock ConfigBlockOf(const ModuleSettings& s) {
+    usb::TimerConfigBlock b{};
+    b[0] = static_cast<uint8_t>(s.TimerChannelCount);
+    for (int i = 0; i < kAnalogCount; ++i) b[1 + i] = usb::ScanEntry(s.RangeCode[i], s.PhysInput[i]);
+    const uint16_t ticks = PeriodTicks(s.TimerPeriodUs);
+    b[17] = static_cast<uint8_t>(ticks);
+    b[18] = static_cast<uint8_t>(ticks >> 8);
+    b[19] = static_cast<uint8_t>(s.Cnt0Enable);
+    b[20] = static_cast<uint8_t>(s.Cnt0Preset);
+    b[21] = static_cast<uint8_t>(s.Cnt0Preset >> 8);
+    b[22] = static_cast<uint8_t>(s.Cnt1Enable);
+    b[23] = static_cast<uint8_t>(s.Cnt1Preset);
+    b[24] = static_cast<uint8_t>(s.Cnt1Preset >> 8);
+    b[25] = static_cast<uint8_t>(s.DinDoutEnable);
+    for (int r = 0; r < kSettleCount; ++r) b[26 + r] = s.SettleTime[r];
+    return b;
+}
+
+void FillSnapshot(MeasurementSnapshot& snap, const ModuleSettings& s, int32_t limit) {
+    snap.SnapRecordLimit = limit;
+    snap.SnapPhysInput = s.PhysInput;
+    snap.SnapRange = s.RangeCode;
+    snap.SnapChannelCount = static_cast<int32_t>(s.TimerChannelCount);
+    snap.SnapPeriodUs = s.TimerPeriodUs;
+    snap.SnapCnt0Preset = s.Cnt0Preset;
+    snap.SnapCnt0Enable = s.Cnt0Enable;
+    snap.SnapCnt1Preset = s.Cnt1Preset;
+    snap.SnapCnt1Enable = s.Cnt1Enable;
+    snap.SnapDinDoutEnable = s.DinDoutEnable;
+    snap.SnapSettle = s.SettleTime;
+    snap.SnapRecordBytes = RecordBytesOf(snap.SnapChannelCount, s.Cnt0Enable, s.Cnt1Enable, s.DinDoutEnable);
+}
+
+void HandOver(TData* d, const char* marker) {
+    d->ConversionPending = 0;
+    WriteLog(d, marker, 3);
+    d->Device.MeasurementRunning = 0;
+    SetMeasurementStatus(d, 5);
+    StartConversionThread(d);
+}
+
+void StartMeasurement(TData* d) {
+    TZarizeni& z = d->Device;
+    WriteLog(d, "Z_SS (2)", 3);
+    if (z.MeasurementRunning.load() != 0) {
+        WriteLog(d, "Z_SS (99)", 2);
+        return;
+    }
+    // One locked copy feeds both the snapshot and the block sent to the module, so that a
+    // setting the host writes meanwhile cannot make the two disagree on the record layout.
+    ModuleSettings s;
+    std::string serial;
+    {
+        plat::LockGuard g(d->DataLock);
+        s = z.Settings;
+        s.TimerChannelCount = std::clamp<uint32_t>(s.TimerChannelCount, 1, kAnalogCount);
+        FillSnapshot(d->Snapshot, s, z.RequestedRecordCount.load());
+        serial = z.SerialNumber;
+    }
+    const usb::D2xxApi& api = *d->D2xx;
+    std::string err;
+    WriteLog(d, "Z_SS (3)", 3);
+    if (!usb::ModuleReset(api, z.Handle, err)) {
+        CommandFailed(d, "Z_SS (3a) ", err);
+        SetMeasurementStatus(d, 512);
+        return;
+    }
+    WriteLog(d, "Z_SS (4)", 3);
+    if (!usb::ModuleWriteLong(api, z.Handle, 0, err)) {
+        CommandFailed(d, "Z_SS (4a) ", err);
+        SetMeasurementStatus(d, 512);
+        return;
+    }
+    WriteLog(d, "Z_SS (5)", 3);
+    usb::TimerConfigBlock block{};
+    if (!usb::ModuleReadConfig(api, z.Handle, static_cast<uint32_t>(d->Cfg.UsbTimeout), block, err)) {
+        CommandFailed(d, "Z_SS (5a) ", err);
+        SetMeasurementStatus(d, 512);
+        return;
+    }
+    AdjustPeriod(d);
+    AdjustSettings(s);
+    {
+        plat::LockGuard g(d->DataLock);
+        d->Snapshot.SnapPeriodUs = s.TimerPeriodUs;
+    }
+    block = ConfigBlockOf(s);
+    WriteLog(d, "Z_SS (6)", 3);
+    if (!usb::ModuleWriteConfig(api, z.Handle, block, err)) {
+        CommandFailed(d, "Z_SS (6a) ", err);
+        SetMeasurementStatus(d, 512);
+        return;
+    }
+
+    WriteLog(d, "Z_SS (7)", 3);
+    std::string base;
+    const bool created = records::CreateRecordFile(d->Cfg.ConvDirectory, serial, plat::Now(), base);
+    {
+        plat::LockGuard g(d->DataLock);
+        z.RecordFilePath = created ? base : std::string();
+    }
+    if (!created) {
+        RecordFileFailed(d, "Z_SS (7a) ");
+        return;
+    }
+    z.RecordFileOk = 1;
+    WriteLog(d, "Z_SS (8)", 3);
+    if (!usb::ModuleStart(api, z.Handle, err)) {
+        CommandFailed(d, "Z_SS (7a) ", err);
+        return;
+    }
+    z.StoredRecordCount = 0;
+    z.MeasurementRunning = 1;
+    SetMeasurementStatus(d, 3);
+    z.MeasurementStartTick = plat::TickCount();
+    d->ConversionPending = 1;
+    WriteLog(d, "Z_SS (99)", 2);
+}
+
+void StopMeasurement(TData* d) {
+    TZarizeni& z = d->Device;
+    std::string err;
+    WriteLog(d, "Z_SS (10)", 3);
+    if (!usb::ModuleReset(*d->D2xx, z.Handle, err)) {
+        CommandFailed(d, "Z_SS (10a) ", err);
+        return;
+    }
+    if (d->Cfg.ConvFileType == 1 && d->ConversionPending.load() != 0) HandOver(d, "Z_SS (11)");
+    d->ConversionPending = 0;
+    z.MeasurementRunning = 0;
+    SetMeasurementStatus(d, 0);
+    WriteLog(d, "Z_SS (99)", 2);
+}
+
+usb::FT_STATUS QueueStatus(const usb::D2xxApi& api, usb::FT_HANDLE h, usb::DWORD& queued) {
+    queued = 0;
+    return api.GetQueueStatus ? api.GetQueueStatus(h, &queued) : usb::FT_OTHER_ERROR;
+}
+
+usb::FT_STATUS ReadBytes(const usb::D2xxApi& api, usb::FT_HANDLE h, uint8_t* buf, usb::DWORD n, usb::DWORD& got) {
+    got = 0;
+    return api.Read ? api.Read(h, buf, n, &got) : usb::FT_OTHER_ERROR;
+}
+
+}  // namespace
+
+void AdjustPeriod(TData* d) {
+    if (!d) return;
+    WriteLog(d, "UP (0)", 2);
+    if (!ModuleUsable(d)) {
+        WriteLog(d, "UP (0a)", 2);
+        return;
+    }
+    WriteLog(d, "UP (1)", 3);
+    {
+        plat::LockGuard g(d->DataLock);
+        AdjustSettings(d->Device.Settings);
+    }
+    WriteLog(d, "UP (99)", 2);
+}
+
+void StartStopMeasurement(TData* d) {
+    if (!d) return;
+    TZarizeni& z = d->Device;
+    if (z.ReqStartStop.exchange(0) == 0) return;
+    SetMeasurementStatus(d, 0);
+    WriteLog(d, "Z_SS (0)", 2);
+    if (!ModuleUsable(d)) {
+        WriteLog(d, "Z_SS (0a)", 2);
+        return;
+    }
+    WriteLog(d, "Z_SS (1)", 3);
+    uint32_t startStop;
+    {
+        plat::LockGuard g(d->DataLock);
+        startStop = d->Channels[kStartStopChannel].LongValue;
+    }
+    if (startStop != 0)
+        StartMeasurement(d);
+    else
+        StopMeasurement(d);
+}
+
+void UploadRecords(TData* d) {
+    if (!d) return;
+    TZarizeni& z = d->Device;
+    if (z.MeasurementRunning.load() == 0) return;
+    WriteLog(d, "UD (0)", 2);
+    if (!ModuleUsable(d)) {
+        WriteLog(d, "UD (0a)", 2);
+        return;
+    }
+    WriteLog(d, "UD (1)", 3);
+    int32_t recordBytes;
+    uint32_t limit;
+    std::string base;
+    {
+        plat::LockGuard g(d->DataLock);
+        recordBytes = d->Snapshot.SnapRecordBytes;
+        // Channel 202 is a longcard: a limit above 2^31 is a large count, not a negative one.
+        limit = static_cast<uint32_t>(d->Snapshot.SnapRecordLimit);
+        base = z.RecordFilePath;
+    }
+    if (recordBytes < 2 || recordBytes > 38) recordBytes = 38;  // never divide by a broken layout
+    const usb::DWORD r = static_cast<usb::DWORD>(recordBytes);
+    const usb::DWORD most = static_cast<usb::DWORD>(kUploadBufferBytes) / r * r;
+    const usb::D2xxApi& api = *d->D2xx;
+
+    usb::DWORD queued = 0;
+    if (usb::FT_STATUS s = QueueStatus(api, z.Handle, queued); s != usb::FT_OK) {
+        D2xxFailed(d, "UD (20) ", "FT_GetQueueStatus", s);
+        WriteLog(d, "UD (99)", 2);
+        return;
+    }
+    WriteLog(d, "UD (1a) P=" + text::Decimal(static_cast<uint32_t>(queued)), 3);
+
+    if (queued < r) {
+        const int32_t elapsed = static_cast<int32_t>(plat::TickCount() - z.MeasurementStartTick.load());
+        if (elapsed > d->Cfg.UsbTimeout) {
+            WriteLog(d, "UD (10)", 3);
+            std::string err;
+            if (!usb::ModuleReset(api, z.Handle, err)) {
+                CommandFailed(d, "UD (10a) ", err);
+                z.MeasurementRunning = 0;
+                SetMeasurementStatus(d, 512);
+                return;
+            }
+            z.MeasurementRunning = 0;
+            SetMeasurementStatus(d, 256);
+        }
+        WriteLog(d, "UD (99)", 2);
+        return;
+    }
+
+    usb::DWORD want = std::min(queued / r * r, most);
+    WriteLog(d, "UD (1b) P=" + text::Decimal(static_cast<uint32_t>(want)), 3);
+    std::array<uint8_t, kUploadBufferBytes> buffer;
+    usb::DWORD got = 0;
+    usb::FT_STATUS s = ReadBytes(api, z.Handle, buffer.data(), want, got);
+    WriteLog(d, "UD (1c) P=" + text::Decimal(static_cast<uint32_t>(got)), 3);
+    if (s != usb::FT_OK) {
+        D2xxFailed(d, "UD (1f) ", "FT_Read", s);
+        WriteLog(d, "UD (99)", 2);
+        return;
+    }
+    if (got > want) got = want;
+    // The bytes were queued, so a short read is only the link lagging: the rest of a torn
+    // record follows at once, and dropping it would shift every later record.
+    for (int tries = 0; got % r != 0 && tries < d->Cfg.UsbTimeout; ++tries) {
+        usb::DWORD more = 0;
+        if (ReadBytes(api, z.Handle, buffer.data() + got, r - got % r, more) != usb::FT_OK) break;
+        got += more;
+        if (got % r != 0) plat::SleepMs(1);
+    }
+    usb::DWORD bytes = got / r * r;
+    uint32_t records = bytes / r;
+    const uint32_t stored = z.StoredRecordCount.load();
+    if (limit != 0 && limit - std::min(stored, limit) < records) {
+        records = limit - std::min(stored, limit);
+        bytes = records * r;
+    }
+    if (z.RecordFileOk.load() != 0 &&
+        !records::AppendRecordBlock(base, buffer.data(), bytes, static_cast<uint64_t>(stored) * r)) {
+        RecordFileFailed(d, "UD (1d) ");
+        return;
+    }
+    z.StoredRecordCount = stored + records;
+    WriteLog(d, "UD (1e) U=" + text::Decimal(stored + records), 3);
+    if (records > 0) DecodeSamples(d, buffer.data());
+
+    if (limit != 0 && stored + records >= limit) {
+        WriteLog(d, "UD (2)", 3);
+        std::string err;
+        if (!usb::ModuleReset(api, z.Handle, err)) {
+            CommandFailed(d, "UD (2a) ", err);
+            return;
+        }
+        if (d->Cfg.ConvFileType == 1 && d->ConversionPending.load() != 0) HandOver(d, "UD (3)");
+        z.MeasurementRunning = 0;
+        SetMeasurementStatus(d, 0);
+    }
+    z.MeasurementStartTick = plat::TickCount();
+    WriteLog(d, "UD (99)", 2);
+}
+
+}  // namespace zelk

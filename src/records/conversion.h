@@ -1,0 +1,20 @@
+// The conversion thread of a finished measurement: from the record file to the dBASE table.
+#pragma once
+#include "core/Pomocny.h"
+#include "records/dbase.h"
+
+namespace zelk {
+
+// The table layout of a job's records.
+dbf::RecordLayout LayoutOf(const ConversionJob& job);
+
+// Copies the current measurement (record file, stored count, snapshot, constants,
+// conversion type) into a new conversion thread, starts it and keeps it in ConvThreads,
+// whose finished threads are joined and dropped on the way. Acquisition thread only.
+TThreadKonverze* StartConversionThread(TData* d);
+
+// The body of a conversion thread: the table for `job`, then the record file deleted in
+// DBF mode. `thread` (may be null) is polled for a terminate request.
+void ConvertRecordFile(TData* d, const ConversionJob& job, TThreadKonverze* thread);
+
+}  // namespace zelk

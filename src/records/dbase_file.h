@@ -1,0 +1,24 @@
+// Writes a dBASE table from a record file, one record read and one row written at a time.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "records/dbase.h"
+
+namespace zelk::dbf {
+
+struct TableResult {
+    uint32_t rows = 0;      // rows in the table (the header says so too)
+    bool complete = false;  // every requested row written and the file closed without error
+    bool fileError = false; // a file could not be opened, read, written or closed
+    bool stopped = false;   // `stop` asked to end early
+};
+
+// Converts the first `rowCount` records of `binPath` into `dbfPath` (replaced). `stop` is
+// asked before every record. A table that ends early (stop request, short record file)
+// still gets its row count patched and the end-of-file byte, so that it stays readable.
+TableResult WriteTable(const std::string& binPath, const std::string& dbfPath, const RecordLayout& layout,
+                       uint32_t rowCount, const Date& date, const std::function<bool()>& stop);
+
+}  // namespace zelk::dbf
