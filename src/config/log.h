@@ -1,7 +1,10 @@
 // The instance's log file: one line per call of WriteLog, filtered by the configured level.
 #pragma once
 #include <cstdint>
+#include <string>
 #include <string_view>
+
+#include "platform/platform.h"
 
 namespace zelk {
 
@@ -13,6 +16,12 @@ void OpenLog(TData* d);
 // "[" date time "." ms "] - " serial " - " text, CR LF. Never fails towards the caller;
 // a line written while the log is closed is dropped.
 void WriteLog(TData* d, std::string_view text, uint8_t level);
+// Closes the file; the instance keeps its (closed) log state, so late lines are dropped.
 void CloseLog(TData* d);
+
+// One line as WriteLog writes it, CR LF included, for the given local time.
+std::string BuildLogLine(const plat::LocalTime& t, std::string_view serial, std::string_view text);
+// True when the log is open (a file is being written).
+bool LogIsOpen(const TData* d);
 
 }  // namespace zelk

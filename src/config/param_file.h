@@ -17,4 +17,8 @@ uint8_t RangeCodeOf(const std::string& text);
 // A real text: "." and "," both mean the decimal point; blanks around allowed.
 bool ParseRealText(const std::string& text, double& value);
 
+// An integer text: decimal (int32 range), or hexadecimal after "0x", "0X" or "$" (a 32-bit
+// pattern, so $FFFFFFFF is -1); optional sign, blanks around allowed. False leaves `value`.
+bool ParseIntegerText(const std::string& text, int32_t& value);
+
 }  // namespace zelk

@@ -1,0 +1,51 @@
+// The driver's own INI reader. It reads a file the way GetPrivateProfileStringA does:
+// section and key names compared without letter case (ASCII and the Windows-1250 letters)
+// and without surrounding blanks, values trimmed and freed of one matching outer pair of
+// quotes, ';' comments at the start of a line only, the first of duplicate keys and of
+// duplicate sections wins, values cut to 2047 characters. Files saved as UTF-8 or UTF-16
+// are converted to Windows-1250 first. The same code runs on every platform.
+#pragma once
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace zelk::ini {
+
+// The longest value a lookup returns (a 2048-byte buffer with its terminating zero).
+constexpr size_t kMaxValueLength = 2047;
+// Larger files are not read at all (they cannot be a parameter file).
+constexpr size_t kMaxFileBytes = 64u * 1024u * 1024u;
+
+// The file's bytes as Windows-1250: a UTF-16 file with a byte order mark and a UTF-8 file
+// (with a byte order mark, or valid UTF-8 holding non-ASCII bytes) are converted;
+// characters without a cp1250 counterpart become '?'. Anything else is returned as is.
+std::string ToCp1250(std::string_view fileBytes);
+
+// Case folding of a cp1250 byte (to lower case, as Unicode maps the letter).
+unsigned char FoldCp1250(unsigned char c);
+// Folded and trimmed form of a section or key name, as lookups compare it.
+std::string NameKey(std::string_view name);
+
+class IniFile {
+public:
+    // Parses the bytes of a file (any of the encodings above).
+    static IniFile Parse(std::string_view fileBytes);
+    // Reads and parses a file; false if it cannot be read (then `out` is left empty).
+    static bool Load(const std::string& path, IniFile& out);
+
+    // The value of a key, as GetPrivateProfileStringA returns it; nothing if the section
+    // or the key is absent.
+    std::optional<std::string> Find(std::string_view section, std::string_view key) const;
+    std::string Get(std::string_view section, std::string_view key, std::string_view defaultValue) const;
+
+private:
+    struct Section {
+        std::unordered_map<std::string, std::string> keys;  // folded key -> value
+    };
+    std::unordered_map<std::string, Section> sections_;  // folded section name -> keys
+};
+
+}  // namespace zelk::ini

@@ -1,0 +1,15 @@
+#include "config/path_parts.h"
+
+namespace zelk::cfgpath {
+
+size_t DirectoryPartLength(const std::string& name) {
+    size_t p = name.find_last_of("\\:");
+    return p == std::string::npos ? 0 : p + 1;
+}
+
+std::string WithTrailingSeparator(const std::string& dir) {
+    if (dir.empty() || dir.back() == '\\') return dir;
+    return dir + '\\';
+}
+
+}  // namespace zelk::cfgpath
