@@ -1,0 +1,239 @@
+// Record file naming, creation and appending; the table written from a record file and the
+// conversion thread that does it for a finished measurement.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+#include "config/numtext.h"
+#include "core/Pomocny.h"
+#include "records/conversion.h"
+#include "records/dbase_file.h"
+#include "records/record_file.h"
+
+using namespace zelk;
+
+namespace {
+
+std::string TempDir() {
+    char tmpl[] = "/tmp/zelk_records_XXXXXX";
+    const char* p = mkdtemp(tmpl);
+    return p ? std::string(p) + "/" : std::string();
+}
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+void WriteAll(const std::string& path, const std::string& bytes) {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f << bytes;
+}
+
+plat::LocalTime At(int y, int mo, int d, int h, int mi, int s) {
+    plat::LocalTime t;
+    t.year = y, t.month = mo, t.day = d, t.hour = h, t.minute = mi, t.second = s;
+    return t;
+}
+
+// A record file of `count` records of one channel (raw = 32767 + k) and DIN/DOUT.
+std::string OneChannelRecords(uint32_t count) {
+    std::string s;
+    for (uint32_t k = 0; k < count; ++k) {
+        const uint16_t raw = static_cast<uint16_t>(32767 + k);
+        s.push_back(static_cast<char>(raw & 0xFF));
+        s.push_back(static_cast<char>(raw >> 8));
+        s.push_back(static_cast<char>(k & 3));
+        s.push_back(static_cast<char>(k & 1));
+    }
+    return s;
+}
+
+dbf::RecordLayout OneChannelLayout() {
+    dbf::RecordLayout l;
+    l.ChannelCount = 1;
+    l.Cnt0 = l.Cnt1 = false;
+    l.DinDout = true;
+    l.ConstA.fill(1.0);
+    return l;
+}
+
+uint32_t HeaderRowCount(const std::string& t) {
+    return static_cast<uint8_t>(t[4]) | static_cast<uint8_t>(t[5]) << 8 | static_cast<uint8_t>(t[6]) << 16 |
+           static_cast<uint32_t>(static_cast<uint8_t>(t[7])) << 24;
+}
+
+}  // namespace
+
+TEST(RecordFileName, BuiltFromDirectorySerialAndStartTime) {
+    EXPECT_EQ(records::TimeStampText(At(2026, 12, 6, 23, 11, 6)), "20261206_231106");
+    EXPECT_EQ(records::TimeStampText(At(987, 1, 2, 3, 4, 5)), "9870102_030405");
+    EXPECT_EQ(records::RecordBaseName("/data/", "00000000", At(2026, 12, 6, 23, 11, 6)),
+              "/data/Zelk2716e_00000000_20261206_231106");
+    EXPECT_EQ(records::RecordBaseName("", "12000001", At(2027, 1, 1, 0, 0, 0)), "Zelk2716e_12000001_20270101_000000");
+    // A directory given without its closing separator still gets one.
+    EXPECT_EQ(records::RecordBaseName("/data", "1", At(2027, 1, 1, 0, 0, 0)), "/data/Zelk2716e_1_20270101_000000");
+}
+
+TEST(RecordFileCreate, MakesTheWholeDirectoryTreeAndAnEmptyFile) {
+    const std::string root = TempDir();
+    ASSERT_FALSE(root.empty());
+    const std::string dir = root + "a/b/c/";
+    std::string base;
+    ASSERT_TRUE(records::CreateRecordFile(dir, "12000001", At(2026, 12, 6, 23, 11, 6), base));
+    EXPECT_EQ(base, dir + "Zelk2716e_12000001_20261206_231106");
+    EXPECT_TRUE(plat::FileExists(base + ".bin"));
+    EXPECT_EQ(ReadAll(base + ".bin"), "");
+}
+
+TEST(RecordFileCreate, ASecondStartInTheSameSecondKeepsTheEarlierFiles) {
+    const std::string dir = TempDir();
+    const auto t = At(2026, 12, 6, 23, 11, 6);
+    std::string first, second, third;
+    ASSERT_TRUE(records::CreateRecordFile(dir, "7", t, first));
+    WriteAll(first + ".bin", "earlier records");
+    ASSERT_TRUE(records::CreateRecordFile(dir, "7", t, second));
+    EXPECT_EQ(second, first + "_1");
+    EXPECT_EQ(ReadAll(first + ".bin"), "earlier records");
+    // A converted measurement left only its table; the next base must not replace it either.
+    plat::DeleteFileAt(second + ".bin");
+    WriteAll(second + ".dbf", "table");
+    ASSERT_TRUE(records::CreateRecordFile(dir, "7", t, third));
+    EXPECT_EQ(third, first + "_2");
+    EXPECT_EQ(ReadAll(second + ".dbf"), "table");
+}
+
+TEST(RecordFileCreate, FailsWhereTheDirectoryCannotBe) {
+    const std::string root = TempDir();
+    WriteAll(root + "blocked", "a plain file");
+    std::string base = "unchanged";
+    EXPECT_FALSE(records::CreateRecordFile(root + "blocked/", "1", At(2026, 1, 1, 0, 0, 0), base));
+    EXPECT_FALSE(records::CreateRecordFile(root + "blocked/deeper/", "1", At(2026, 1, 1, 0, 0, 0), base));
+    EXPECT_EQ(base, "unchanged");
+}
+
+TEST(RecordFileAppend, AddsBlocksInOrderAndNeedsTheFile) {
+    const std::string dir = TempDir();
+    std::string base;
+    ASSERT_TRUE(records::CreateRecordFile(dir, "1", At(2026, 1, 1, 0, 0, 0), base));
+    const uint8_t a[4] = {1, 2, 3, 4}, b[2] = {5, 6};
+    ASSERT_TRUE(records::AppendRecordBlock(base, a, 4, 0));
+    ASSERT_TRUE(records::AppendRecordBlock(base, b, 2, 4));
+    EXPECT_EQ(ReadAll(base + ".bin"), std::string("\1\2\3\4\5\6", 6));
+    plat::DeleteFileAt(base + ".bin");
+    EXPECT_FALSE(records::AppendRecordBlock(base, a, 4, 6));
+    EXPECT_FALSE(plat::FileExists(base + ".bin"));  // not made anew
+}
+
+TEST(DbaseTable, ConvertsEveryRecord) {
+    const std::string dir = TempDir();
+    WriteAll(dir + "m.bin", OneChannelRecords(1000));
+    auto r = dbf::WriteTable(dir + "m.bin", dir + "m.dbf", OneChannelLayout(), 1000, {2026, 3, 4}, nullptr);
+    EXPECT_TRUE(r.complete);
+    EXPECT_FALSE(r.fileError);
+    EXPECT_EQ(r.rows, 1000u);
+    const std::string t = ReadAll(dir + "m.dbf");
+    ASSERT_EQ(t.size(), 193u + 1000u * 24u + 1u);
+    EXPECT_EQ(HeaderRowCount(t), 1000u);
+    EXPECT_EQ(static_cast<uint8_t>(t.back()), 0x1A);
+    EXPECT_EQ(t.substr(193, 24), "          0    0.0000000");
+    EXPECT_EQ(t.substr(193 + 999 * 24, 24), "        999    0.3049111");
+}
+
+TEST(DbaseTable, AnEndedConversionLeavesAValidShorterTable) {
+    const std::string dir = TempDir();
+    WriteAll(dir + "m.bin", OneChannelRecords(50));
+    int asked = 0;
+    auto r = dbf::WriteTable(dir + "m.bin", dir + "m.dbf", OneChannelLayout(), 50, {2026, 3, 4},
+                             [&] { return ++asked > 20; });
+    EXPECT_TRUE(r.stopped);
+    EXPECT_FALSE(r.complete);
+    EXPECT_EQ(r.rows, 20u);
+    std::string t = ReadAll(dir + "m.dbf");
+    ASSERT_EQ(t.size(), 193u + 20u * 24u + 1u);
+    EXPECT_EQ(HeaderRowCount(t), 20u);
+    EXPECT_EQ(static_cast<uint8_t>(t.back()), 0x1A);
+
+    // A record file shorter than the stored count: the rows it has, and a file error.
+    WriteAll(dir + "s.bin", OneChannelRecords(7) + "\1\2");
+    r = dbf::WriteTable(dir + "s.bin", dir + "s.dbf", OneChannelLayout(), 10, {2026, 3, 4}, nullptr);
+    EXPECT_TRUE(r.fileError);
+    EXPECT_EQ(r.rows, 7u);
+    t = ReadAll(dir + "s.dbf");
+    EXPECT_EQ(HeaderRowCount(t), 7u);
+    EXPECT_EQ(t.size(), 193u + 7u * 24u + 1u);
+
+    r = dbf::WriteTable(dir + "missing.bin", dir + "x.dbf", OneChannelLayout(), 10, {2026, 3, 4}, nullptr);
+    EXPECT_TRUE(r.fileError);
+    EXPECT_FALSE(plat::FileExists(dir + "x.dbf"));
+}
+
+class ConversionThreadTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetConfigDefaults(d.Cfg);
+        ResetDeviceBlock(d, false);
+        dir = TempDir();
+    }
+    void Measurement(const std::string& name, uint32_t count) {
+        WriteAll(dir + name + ".bin", OneChannelRecords(count));
+        plat::LockGuard g(d.DataLock);
+        d.Device.RecordFilePath = dir + name;
+        d.Device.StoredRecordCount = count;
+        d.Snapshot.SnapChannelCount = 1;
+        d.Snapshot.SnapCnt0Enable = d.Snapshot.SnapCnt1Enable = 0;
+        d.Snapshot.SnapDinDoutEnable = 1;
+        d.Snapshot.SnapRecordBytes = 4;
+    }
+    TData d;
+    std::string dir;
+};
+
+TEST_F(ConversionThreadTest, ConvertsItsOwnMeasurementAndDeletesTheRecordFile) {
+    Measurement("first", 300);
+    d.Cfg.ChannelConstA[0] = 2.0;
+    TThreadKonverze* t = StartConversionThread(&d);
+    // A new measurement starting at once must not change what the thread converts.
+    Measurement("second", 5);
+    d.Cfg.ChannelConstA[0] = 1.0;
+    ASSERT_TRUE(t->WaitFor(10000));
+    EXPECT_EQ(t->RowsWritten.load(), 300u);
+    const std::string table = ReadAll(dir + "first.dbf");
+    EXPECT_EQ(HeaderRowCount(table), 300u);
+    EXPECT_EQ(table.substr(193 + 299 * 24, 24), "        299    0.1825111");  // 299 steps x 2
+    EXPECT_FALSE(plat::FileExists(dir + "first.bin"));
+    EXPECT_TRUE(plat::FileExists(dir + "second.bin"));
+    EXPECT_FALSE(plat::FileExists(dir + "second.dbf"));
+}
+
+TEST_F(ConversionThreadTest, NothingStoredMakesNoFile) {
+    Measurement("empty", 0);
+    ASSERT_TRUE(StartConversionThread(&d)->WaitFor(10000));
+    EXPECT_FALSE(plat::FileExists(dir + "empty.dbf"));
+    EXPECT_TRUE(plat::FileExists(dir + "empty.bin"));
+}
+
+TEST_F(ConversionThreadTest, AStopRequestKeepsTheRecordFile) {
+    Measurement("stopped", 200000);
+    d.StopRequested = 1;
+    TThreadKonverze* t = StartConversionThread(&d);
+    ASSERT_TRUE(t->WaitFor(10000));
+    EXPECT_EQ(t->RowsWritten.load(), 0u);
+    EXPECT_TRUE(plat::FileExists(dir + "stopped.bin"));
+    const std::string table = ReadAll(dir + "stopped.dbf");
+    EXPECT_EQ(HeaderRowCount(table), 0u);
+    EXPECT_EQ(table.size(), 194u);
+}
+
+TEST_F(ConversionThreadTest, FinishedThreadsAreDroppedWhenTheNextStarts) {
+    Measurement("a", 3);
+    ASSERT_TRUE(StartConversionThread(&d)->WaitFor(10000));
+    Measurement("b", 3);
+    StartConversionThread(&d)->WaitFor(10000);
+    plat::LockGuard g(d.DataLock);
+    EXPECT_EQ(d.ConvThreads.size(), 1u);
+}
