@@ -1,0 +1,69 @@
+#include <algorithm>
+
+#include "config/log.h"
+#include "config/numtext.h"
+#include "config/text.h"
+#include "host/host_internal.h"
+
+namespace zelk::host {
+
+const char* DriverInfoText() { return "Ovladač ZELK-2716E v.1.0.0"_cp; }
+
+void Log(TData* d, const char* tag, std::string_view text, uint8_t level) {
+    std::string line(tag);
+    line.append(text);
+    WriteLog(d, line, level);
+}
+
+void CopyBounded(const std::string& text, char* buf, int32_t capacity) {
+    if (buf == nullptr || capacity < 0) return;
+    size_t n = std::min(text.size(), static_cast<size_t>(capacity));
+    std::memcpy(buf, text.data(), n);
+    buf[n] = 0;
+}
+
+bool ChannelDefined(TData* d, uint32_t ch) {
+    plat::LockGuard g(d->DataLock);
+    return d->Channels[ch].Defined != 0;
+}
+
+uint32_t TruncateToLong(double v) {
+    if (!(v > 0.0)) return 0;
+    if (v >= 4294967295.0) return 4294967295u;
+    return static_cast<uint32_t>(v);
+}
+
+void FinishNow(TJedenKanal& c, const StatusPair& status) {
+    c.Pending = 0;
+    c.Processed = 0;
+    c.NotifyWanted = 0;
+    c.RequestCount++;
+    c.RequestTick = plat::TickCount();
+    c.Status = status.code;
+    c.StatusText = status.text;
+    c.Finished = 1;
+}
+
+void SetStatus97(TJedenKanal& c, uint8_t code) {
+    bool bad = code != 0;
+    c.LongValue = bad ? 1 : 0;
+    c.RealValue = bad ? 1.0 : 0.0;
+    c.BoolValue = bad ? 1 : 0;
+    c.TextValue = bad ? "1" : "0";
+}
+
+void SetStatus98(TJedenKanal& c, uint8_t code) {
+    c.LongValue = code;
+    c.RealValue = code;
+    c.BoolValue = 0;
+    c.TextValue = text::Decimal(static_cast<uint32_t>(code));
+}
+
+void SetStatus99(TJedenKanal& c, const StatusPair& status) {
+    c.LongValue = status.code;
+    c.RealValue = status.code;
+    c.BoolValue = 0;
+    c.TextValue = status.text;
+}
+
+}  // namespace zelk::host

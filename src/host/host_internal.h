@@ -1,0 +1,66 @@
+// Helpers shared by the exported functions of the host interface.
+#pragma once
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "core/Pomocny.h"
+#include "host/exports.h"
+
+static_assert(sizeof(ZelkValue) == 12, "the host value record is 12 bytes");
+static_assert(alignof(ZelkValue) == 4, "the host value record has alignment 4");
+
+namespace zelk::host {
+
+// The driver text of GetDriverInfo and QueryProc "GetVersion".
+const char* DriverInfoText();
+
+inline TData* Instance(void* p) { return static_cast<TData*>(p); }
+
+// One log line: the 7-character tag of the export, then the marker and its value.
+void Log(TData* d, const char* tag, std::string_view text, uint8_t level);
+
+// Copies at most `capacity` characters and a terminating zero (capacity + 1 bytes).
+// A null buffer or a negative capacity writes nothing.
+void CopyBounded(const std::string& text, char* buf, int32_t capacity);
+
+// The channel's Defined flag; ch must be below 204.
+bool ChannelDefined(TData* d, uint32_t ch);
+
+// Finishes a channel's request at once with the device status (under DataLock).
+void FinishNow(TJedenKanal& c, const StatusPair& status);
+
+// Channels 97, 98 and 99 from the device status.
+void SetStatus97(TJedenKanal& c, uint8_t code);
+void SetStatus98(TJedenKanal& c, uint8_t code);
+void SetStatus99(TJedenKanal& c, const StatusPair& status);
+
+inline int32_t TagOf(const ZelkValue& v) { return v.tag; }
+inline uint32_t PayloadLong(const ZelkValue& v) {
+    uint32_t x;
+    std::memcpy(&x, v.payload, sizeof x);
+    return x;
+}
+inline double PayloadReal(const ZelkValue& v) {
+    double x;
+    std::memcpy(&x, v.payload, sizeof x);
+    return x;
+}
+inline char* PayloadPointer(const ZelkValue& v) {
+    char* p;
+    std::memcpy(&p, v.payload, sizeof p);
+    return p;
+}
+
+// InputFinalized and OutputFinalized under their own tags.
+uint8_t Finalize(TData* d, const char* tag, uint32_t ch, int32_t* err);
+
+// A double truncated towards zero into 0..4294967295 (NaN gives 0).
+uint32_t TruncateToLong(double v);
+
+// Stops the threads of a running instance, closes the module and the window, closes the
+// log: the body of Done, also used by a second Init.
+void StopInstance(TData* d);
+
+}  // namespace zelk::host
