@@ -140,6 +140,30 @@ TEST_F(AcquisitionThreadTest, UnpluggedModuleFinishesEveryRequestAtOnceWithItsSt
     EXPECT_EQ(FindLog(log, "P_IN (0)"), -1);
 }
 
+TEST_F(AcquisitionThreadTest, WhileAMeasurementRunsRequestsFinishEveryPassAndTheInputPassWaits) {
+    sim::GlobalBench().SetPlugged(0, false);
+    sim::GlobalBench().SetPlugged(1, false);
+    Instance in;
+    in.Open();  // status 9: the upload pass only finishes requests
+    in.d->Device.MeasurementRunning = 1;
+    in.Start();
+    in.MarkRequested(3);
+    in.d->InputBatchComplete = 1;
+    ASSERT_TRUE(WaitUntil([&] { return in.Channel(3).Finished == 1; }));
+    in.MarkRequested(4);
+    ASSERT_TRUE(WaitUntil([&] { return in.Channel(4).Finished == 1; }));
+    EXPECT_EQ(in.Channel(4).Status, 9);
+    EXPECT_EQ(in.d->InputBatchComplete, 1);
+
+    in.d->Device.MeasurementRunning = 0;
+    ASSERT_TRUE(WaitUntil([&] { return in.d->InputBatchComplete == 0; }));
+    in.Stop();
+    const auto log = in.LogTexts();
+    ExpectInOrder(log, {"TUD 2a", "TUD 2a2", "TUD 2a3", "TUD 2b", "TUD 2b2", "TUD 2b3"});
+    EXPECT_EQ(FindLog(log, "TUD 2b"), FindLog(log, "TUD 2b3") - 2);
+    EXPECT_EQ(CountLog(log, "TUD 2b"), 1);
+}
+
 TEST_F(AcquisitionThreadTest, FirstRetryComesAfter3000MsAndFindsTheRepluggedModule) {
     sim::GlobalBench().SetPlugged(0, false);
     sim::GlobalBench().SetPlugged(1, false);
