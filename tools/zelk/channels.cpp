@@ -1,0 +1,234 @@
+#include "channels.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace zelk::tool {
+namespace {
+
+const char* const kRangeNames[6] = {"10V", "5V", "2V", "1V", "500mV", "200mV"};
+
+std::string N(uint32_t v) { return std::to_string(v); }
+
+}  // namespace
+
+const char* KindName(int32_t tag) {
+    switch (tag) {
+        case kTagBoolean: return "boolean";
+        case kTagLongcard: return "longcard";
+        case kTagReal: return "real";
+        case kTagString: return "string";
+        default: return "-";
+    }
+}
+
+const char* DirectionName(Direction d) {
+    switch (d) {
+        case Direction::Input: return "input";
+        case Direction::Output: return "output";
+        case Direction::Both: return "bidirectional";
+        default: return "-";
+    }
+}
+
+ChannelInfo Channel(uint32_t ch) {
+    ChannelInfo c;
+    auto set = [&](int32_t tag, Direction d, std::string meaning, std::string limits = "", std::string unit = "") {
+        c.defined = true;
+        c.tag = tag;
+        c.direction = d;
+        c.meaning = std::move(meaning);
+        c.limits = std::move(limits);
+        c.unit = std::move(unit);
+    };
+    if (ch <= 15) {
+        set(kTagReal, Direction::Input, "analog channel " + N(ch) + " in engineering units, (U + B) x A",
+            "", "V");
+    } else if (ch == 50 || ch == 51) {
+        set(kTagBoolean, Direction::Input, "digital input DIN" + N(ch - 50));
+    } else if (ch == 58) {
+        set(kTagLongcard, Direction::Input, "digital inputs as one number (bit 0 DIN0, bit 1 DIN1)");
+    } else if (ch == 70) {
+        set(kTagBoolean, Direction::Output, "digital output DOUT as 0 or 1", "any non-zero byte is 1");
+    } else if (ch == 78) {
+        set(kTagLongcard, Direction::Output, "digital output DOUT, 2 bits", "value AND 3");
+    } else if (ch == 80 || ch == 81) {
+        set(kTagLongcard, Direction::Input, "counter CNT" + N(ch - 80) + " value");
+    } else if (ch == 82 || ch == 83) {
+        set(kTagLongcard, Direction::Output, "preset counter CNT" + N(ch - 82) + " now",
+            "none (the low 16 bits reach the module)");
+    } else if (ch == 97) {
+        set(kTagBoolean, Direction::Input, "device status: true while the module is not in order");
+    } else if (ch == 98) {
+        set(kTagLongcard, Direction::Input, "device status code 0..17 (docs/troubleshooting.md)");
+    } else if (ch == 99) {
+        set(kTagString, Direction::Input, "device status text (Czech)");
+    } else if (ch >= 100 && ch <= 115) {
+        set(kTagLongcard, Direction::Output,
+            "range code of analog channel " + N(ch - 100) + " (0 10V, 1 5V, 2 2V, 3 1V, 4 500mV, 5 200mV)",
+            "value AND 15; codes 6..15 act as 10V");
+    } else if (ch >= 132 && ch <= 147) {
+        set(kTagLongcard, Direction::Output, "physical input AIN0..15 of analog channel " + N(ch - 132),
+            "value AND 15");
+    } else if (ch == 164) {
+        set(kTagLongcard, Direction::Output, "number of channels the timer measures", "0 becomes 1, above 16 becomes 16");
+    } else if (ch == 165) {
+        set(kTagReal, Direction::Both, "timer period; reading it gives the period actually used",
+            "below 25.0 or NaN becomes 25.0, above 32767.5 becomes 32767.5; rounded to 0.5 at the start", "us");
+    } else if (ch == 166 || ch == 168) {
+        set(kTagLongcard, Direction::Output, "CNT" + N((ch - 166) / 2) + " preset for the timer measurement",
+            "above 65535 becomes 65535");
+    } else if (ch == 167 || ch == 169) {
+        set(kTagLongcard, Direction::Output, "CNT" + N((ch - 167) / 2) + " sampled by the timer measurement (0/1)",
+            "above 1 becomes 1");
+    } else if (ch == 170) {
+        set(kTagLongcard, Direction::Output, "DIN and DOUT sampled by the timer measurement (0/1)", "above 1 becomes 1");
+    } else if (ch >= 171 && ch <= 176) {
+        set(kTagLongcard, Direction::Output, std::string("input settle time for range ") + kRangeNames[ch - 171],
+            "above 127 becomes 127", "us");
+    } else if (ch == 200) {
+        set(kTagLongcard, Direction::Output, "start (non-zero) or stop (0) the timer measurement");
+    } else if (ch == 201) {
+        set(kTagLongcard, Direction::Input, "records stored by the running or last measurement");
+    } else if (ch == 202) {
+        set(kTagLongcard, Direction::Output, "requested number of records, 0 = no limit", "none");
+    } else if (ch == 203) {
+        set(kTagLongcard, Direction::Input,
+            "measurement status: 0 idle, 3 running, 5 converting, 256 no data (timeout), 512 command or D2XX "
+            "failure, 1024 record file failure");
+    }
+    return c;
+}
+
+bool IsReadable(uint32_t ch) {
+    return ch <= 15 || ch == 50 || ch == 51 || ch == 58 || ch == 80 || ch == 81 || (ch >= 97 && ch <= 99) ||
+           ch == 165 || ch == 201 || ch == 203;
+}
+
+bool IsWritable(uint32_t ch) {
+    ChannelInfo c = Channel(ch);
+    return c.direction == Direction::Output || c.direction == Direction::Both;
+}
+
+std::vector<uint32_t> DefaultReadChannels() {
+    std::vector<uint32_t> v;
+    for (uint32_t ch = 0; ch < kChannelCount; ++ch)
+        if (IsReadable(ch)) v.push_back(ch);
+    return v;
+}
+
+static bool ParseNumber(const std::string& s, uint32_t* out) {
+    if (s.empty()) return false;
+    char* end = nullptr;
+    unsigned long v = std::strtoul(s.c_str(), &end, 10);
+    if (*end != 0 || v > 0xFFFFFFFFul) return false;
+    *out = static_cast<uint32_t>(v);
+    return true;
+}
+
+bool ParseChannelList(const std::string& text, std::vector<uint32_t>* out, std::string* error) {
+    if (text == "all" || text == "inputs") {
+        *out = DefaultReadChannels();
+        return true;
+    }
+    size_t pos = 0;
+    while (pos <= text.size()) {
+        size_t comma = text.find(',', pos);
+        std::string item = text.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+        size_t dash = item.find('-');
+        uint32_t a, b;
+        bool ok = dash == std::string::npos ? ParseNumber(item, &a) && ParseNumber(item, &b)
+                                            : ParseNumber(item.substr(0, dash), &a) &&
+                                                  ParseNumber(item.substr(dash + 1), &b);
+        if (!ok || a > b || b >= kChannelCount) {
+            *error = "bad channel list item '" + item + "' (channels 0..203, e.g. 0-15,97-99)";
+            return false;
+        }
+        for (uint32_t ch = a; ch <= b; ++ch) out->push_back(ch);
+        if (comma == std::string::npos) break;
+        pos = comma + 1;
+    }
+    return true;
+}
+
+std::optional<std::string> ExpectedStored(uint32_t ch, const Value& v) {
+    ChannelInfo c = Channel(ch);
+    if (!c.defined || !IsWritable(ch) || v.tag != c.tag) return std::nullopt;
+    uint32_t x = AsLong(v);
+    if (ch == 70) return std::string(AsBool(v) ? "1" : "0");
+    if (ch == 78) return N(x & 3);
+    if (ch >= 100 && ch <= 115) {
+        uint32_t r = x & 15;
+        return N(r) + "   (rozsah " + kRangeNames[r <= 5 ? r : 0] + ")";
+    }
+    if (ch >= 132 && ch <= 147) return N(x & 15) + "   (vstup AIN" + N(x & 15) + ")";
+    if (ch == 164) return N(x == 0 ? 1 : x > 16 ? 16 : x);
+    if (ch == 165) {
+        double d = AsReal(v);
+        if (std::isnan(d) || d < 25.0) d = 25.0;
+        if (d > 32767.5) d = 32767.5;
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%.3f", d);
+        return std::string(buf);
+    }
+    if (ch == 166 || ch == 168) return N(x > 65535 ? 65535 : x);
+    if (ch == 167 || ch == 169 || ch == 170) return N(x > 1 ? 1 : x);
+    if (ch >= 171 && ch <= 176) return N(x > 127 ? 127 : x);
+    return N(x);  // 82, 83, 200, 202: taken as written
+}
+
+bool ParseWrite(const std::string& text, uint32_t* ch, Value* v, std::string* error) {
+    size_t eq = text.find('=');
+    if (eq == std::string::npos || !ParseNumber(text.substr(0, eq), ch)) {
+        *error = "expected CH=VALUE, got '" + text + "'";
+        return false;
+    }
+    std::string val = text.substr(eq + 1);
+    ChannelInfo c = Channel(*ch);
+    if (*ch >= kChannelCount || !c.defined) {
+        *error = "channel " + N(*ch) + " is not defined";
+        return false;
+    }
+    if (!IsWritable(*ch)) {
+        *error = "channel " + N(*ch) + " is an input (" + c.meaning + ")";
+        return false;
+    }
+    char* end = nullptr;
+    if (c.tag == kTagReal) {
+        double d = std::strtod(val.c_str(), &end);
+        if (val.empty() || *end != 0) {
+            *error = "channel " + N(*ch) + " takes a real number, got '" + val + "'";
+            return false;
+        }
+        *v = RealValue(d);
+    } else if (c.tag == kTagBoolean) {
+        if (val == "1" || val == "true" || val == "on") *v = BoolValue(true);
+        else if (val == "0" || val == "false" || val == "off") *v = BoolValue(false);
+        else {
+            *error = "channel " + N(*ch) + " takes 0 or 1, got '" + val + "'";
+            return false;
+        }
+    } else {
+        unsigned long long x = std::strtoull(val.c_str(), &end, 0);
+        if (val.empty() || *end != 0 || val[0] == '-' || x > 0xFFFFFFFFull) {
+            *error = "channel " + N(*ch) + " takes a whole number 0..4294967295, got '" + val + "'";
+            return false;
+        }
+        *v = LongValue(static_cast<uint32_t>(x));
+    }
+    return true;
+}
+
+std::string ValueText(const Value& v, const std::string& str) {
+    char buf[64];
+    switch (v.tag) {
+        case kTagBoolean: return AsBool(v) ? "1" : "0";
+        case kTagLongcard: return N(AsLong(v));
+        case kTagReal: std::snprintf(buf, sizeof buf, "%.4f", AsReal(v)); return buf;
+        case kTagString: return str;
+        default: return "?";
+    }
+}
+
+}  // namespace zelk::tool

@@ -1,0 +1,355 @@
+// Commands that talk to a running driver instance: info, devices, read, write, watch,
+// window, and the channel table.
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <sstream>
+#include <thread>
+
+#include "channels.h"
+#include "commands.h"
+#include "cp1250.h"
+#include "status_texts.h"
+
+#if defined(_WIN32)
+#include <io.h>
+#define ZK_ISATTY(fd) _isatty(fd)
+#else
+#include <unistd.h>
+#define ZK_ISATTY(fd) isatty(fd)
+#endif
+
+namespace zelk::tool {
+namespace {
+
+constexpr uint32_t kDiagnosticsPage = 1;
+
+// The window's diagnostics page for one channel: description, stored value text, status.
+struct Diagnostics {
+    std::string description, value, status;  // UTF-8
+    bool available = false;
+};
+
+Diagnostics Diagnose(Session& s, uint32_t ch) {
+    s.WindowPage(kDiagnosticsPage);
+    s.WindowMonitor(ch);
+    std::string text = Show(s.WindowText());
+    Diagnostics d;
+    d.available = text.find("Hodnota") != std::string::npos;
+    d.description = WindowField(text, "Typ");
+    d.value = WindowField(text, "Hodnota");
+    d.status = WindowField(text, "Status");
+    return d;
+}
+
+std::string StatusColumn(const std::string& text) {
+    int code = StatusCodeOfText(text);
+    return (code < 0 ? std::string("?") : std::to_string(code)) + " " + text;
+}
+
+int DeviceExit(const Host& h) { return h.deviceStatus == 0 ? kExitOk : kExitDevice; }
+
+std::string ReadingText(const Reading& r) {
+    ChannelInfo c = Channel(r.channel);
+    if (!r.finished) return "(not finished)";
+    std::string v = r.value.tag == kTagString ? Show(r.text) : ValueText(r.value, r.text);
+    if (!c.unit.empty()) v += " " + c.unit;
+    return v;
+}
+
+}  // namespace
+
+int CmdInfo(const DriverOptions& o) {
+    DriverLibrary lib;
+    if (int rc = LoadDriver(o, &lib); rc != kExitOk) return rc;
+    int32_t version = lib.Version();
+    char hex[32];
+    std::snprintf(hex, sizeof hex, "0x%05X", static_cast<unsigned>(version));
+    std::cout << "driver library   " << lib.Path() << "\n"
+              << "Version          " << hex << " (" << version << ")\n"
+              << "Check            " << (lib.Check() == 1 ? "true" : "false") << "\n"
+              << "GetDriverInfo    " << Show(lib.DriverInfo()) << "\n"
+              << "GetVersion       " << Show(lib.QueryVersion()) << "\n";
+
+    Host h;
+    if (int rc = StartHost(o, &h); rc != kExitOk) return rc;
+    Session& s = *h.session;
+    s.WindowPage(0);
+    std::string settings = Show(s.WindowText());
+    auto r = s.Read({99}, o.cycleTimeoutMs);
+    std::cout << "parameter file   " << (o.param.empty() ? "(written for serial " + o.serial + ")" : h.paramPath) << "\n"
+              << "serial number    " << WindowField(settings, "Výrobní číslo") << "\n"
+              << "module type      " << WindowField(settings, "Typ") << "\n"
+              << "channel 99       " << Show(r[0].text) << "\n"
+              << "device status    " << h.deviceStatus << " " << h.deviceText << "\n";
+    return DeviceExit(h);
+}
+
+// D2XX's FT_ListDevices, the one call needed to list what is plugged in.
+#if defined(_WIN32) && !defined(_WIN64)
+using FnListDevices = uint32_t(__stdcall*)(void*, void*, uint32_t);
+#else
+using FnListDevices = uint32_t (*)(void*, void*, uint32_t);
+#endif
+constexpr uint32_t kListNumberOnly = 0x80000000u, kListByIndex = 0x40000000u;
+constexpr uint32_t kBySerial = 1, kByDescription = 2;
+
+static std::string D2xxCandidate(const DriverOptions& o, const DevicesOptions& d, std::string* what) {
+    namespace fs = std::filesystem;
+    if (!d.d2xx.empty()) {
+        *what = "the D2XX library named by --d2xx";
+        return fs::absolute(d.d2xx).string();
+    }
+    std::string driver = ResolveDriverPath(o.driver);
+    if (driver.find("_sim") != std::string::npos) {
+        // The simulated driver carries its bench inside; the drop-in D2XX library is the
+        // same simulator, configured from the same ZELK_SIM_CONFIG.
+        const char* cfg = std::getenv("ZELK_SIM_CONFIG");
+        *what = std::string("the simulator's drop-in D2XX library (the sim driver's bench: ") +
+                (cfg && *cfg ? "ZELK_SIM_CONFIG=" + std::string(cfg) : "default bench, ZELK_SIM_CONFIG unset") + ")";
+        fs::path dir = fs::path(driver).parent_path();
+        for (fs::path p : {dir / "d2xx" / kD2xxFileName, dir / ".." / "sim" / "d2xx" / kD2xxFileName,
+                           fs::path(ExecutableDirectory()) / "d2xx" / kD2xxFileName})
+            if (fs::exists(p)) return fs::weakly_canonical(p).string();
+    }
+    *what = "FTDI's D2XX library found by the system's library search";
+    return kD2xxFileName;
+}
+
+int CmdDevices(const DriverOptions& o, const DevicesOptions& d) {
+    std::string what;
+    std::string path = D2xxCandidate(o, d, &what);
+    Library lib;
+    std::string error;
+    if (!lib.Open(path, &error)) {
+        Error("cannot load " + path + ": " + error);
+        return kExitDriver;
+    }
+    auto list = reinterpret_cast<FnListDevices>(lib.Symbol("FT_ListDevices"));
+    if (!list) {
+        Error(path + " does not export FT_ListDevices");
+        return kExitDriver;
+    }
+    uint32_t count = 0;
+    uint32_t st = list(&count, nullptr, kListNumberOnly);
+    std::cout << "D2XX devices seen by " << what << "\n  " << path << "\n";
+    if (st != 0) {
+        std::cout << "FT_ListDevices failed, FT status " << st << "\n";
+        return kExitDevice;
+    }
+    std::cout << "\n" << Pad("index", 7) << Pad("serial", 14) << "description\n";
+    std::vector<std::string> serials;
+    for (uint32_t i = 0; i < count; ++i) {
+        char serial[65] = {}, desc[65] = {};
+        void* index = reinterpret_cast<void*>(static_cast<uintptr_t>(i));
+        list(index, serial, kListByIndex | kBySerial);
+        list(index, desc, kListByIndex | kByDescription);
+        serials.push_back(serial);
+        std::cout << Pad(std::to_string(i), 7) << Pad(Show(serial), 14) << Show(desc) << "\n";
+    }
+    if (count == 0) std::cout << "(no device)\n";
+    if (d.probe) {
+        // What the driver itself makes of each one: one instance per module, in turn.
+        std::cout << "\nprobed through the driver " << ResolveDriverPath(o.driver) << ":\n";
+        for (const std::string& serial : serials) {
+            DriverOptions po = o;
+            po.serial = serial;
+            po.param.clear();
+            Host h;
+            if (int rc = StartHost(po, &h); rc != kExitOk) return rc;
+            h.session->WindowPage(0);
+            std::string type = WindowField(Show(h.session->WindowText()), "Typ");
+            std::cout << "  " << Pad(serial, 12) << " type " << Pad(type, 12) << " status " << h.deviceStatus << " "
+                      << h.deviceText << "\n";
+        }
+    }
+    return count > 0 ? kExitOk : kExitDevice;
+}
+
+int CmdRead(const DriverOptions& o, const ReadOptions& ro) {
+    std::vector<uint32_t> channels;
+    std::string error;
+    if (ro.channels.empty()) channels = DefaultReadChannels();
+    else if (!ParseChannelList(ro.channels, &channels, &error)) {
+        Error(error);
+        return kExitUsage;
+    }
+    Host h;
+    if (int rc = StartHost(o, &h); rc != kExitOk) return rc;
+    Session& s = *h.session;
+    std::vector<Reading> readings = s.Read(channels, o.cycleTimeoutMs);
+    bool allFinished = true;
+    std::cout << Pad("ch", 5) << Pad("description", 54) << Pad("value", 24) << "status\n";
+    for (const Reading& r : readings) {
+        ChannelInfo c = Channel(r.channel);
+        Diagnostics d = Diagnose(s, r.channel);
+        std::string desc = ro.english || d.description.empty() ? (c.defined ? c.meaning : "not defined") : d.description;
+        std::string status = d.available ? StatusColumn(d.status) : std::to_string(h.deviceStatus) + " " + h.deviceText;
+        allFinished = allFinished && r.finished;
+        std::cout << Pad(std::to_string(r.channel), 5) << Pad(desc, 54) << Pad(ReadingText(r), 24) << status << "\n";
+    }
+    if (!allFinished) {
+        Error("some channels did not finish within " + std::to_string(o.cycleTimeoutMs) + " ms");
+        return kExitMeasurement;
+    }
+    return DeviceExit(h);
+}
+
+int CmdWrite(const DriverOptions& o, const std::vector<std::string>& assignments) {
+    std::vector<std::pair<uint32_t, Value>> values;
+    for (const std::string& a : assignments) {
+        uint32_t ch;
+        Value v;
+        std::string error;
+        if (!ParseWrite(a, &ch, &v, &error)) {
+            Error(error);
+            return kExitUsage;
+        }
+        values.emplace_back(ch, v);
+    }
+    if (values.empty()) {
+        Error("nothing to write: give CH=VALUE, e.g. zelk write 78=1 165=500");
+        return kExitUsage;
+    }
+    Host h;
+    if (int rc = StartHost(o, &h); rc != kExitOk) return rc;
+    Session& s = *h.session;
+    bool finished = s.Write(values, o.cycleTimeoutMs);
+    std::cout << Pad("ch", 5) << Pad("written", 12) << Pad("limits applied", 26) << Pad("driver stored", 26) << "status\n";
+    for (const auto& [ch, v] : values) {
+        std::optional<std::string> expected = ExpectedStored(ch, v);
+        Diagnostics d = Diagnose(s, ch);
+        std::cout << Pad(std::to_string(ch), 5) << Pad(ValueText(v, ""), 12) << Pad(expected.value_or("-"), 26)
+                  << Pad(d.available ? d.value : "?", 26) << (d.available ? StatusColumn(d.status) : "") << "\n";
+    }
+    if (!finished) {
+        Error("the write cycle did not finish within " + std::to_string(o.cycleTimeoutMs) + " ms");
+        return kExitMeasurement;
+    }
+    std::string text;
+    int status = s.DeviceStatus(&text, o.cycleTimeoutMs);
+    if (status != 0) Error("device status " + std::to_string(status) + ": " + Show(text));
+    return status == 0 ? kExitOk : kExitDevice;
+}
+
+int CmdWatch(const DriverOptions& o, const WatchOptions& w) {
+    std::vector<uint32_t> channels;
+    std::string error;
+    if (!ParseChannelList(w.channels, &channels, &error)) {
+        Error(error);
+        return kExitUsage;
+    }
+    if (w.intervalMs < 1) {
+        Error("--interval must be at least 1 ms");
+        return kExitUsage;
+    }
+    Host h;
+    if (int rc = StartHost(o, &h); rc != kExitOk) return rc;
+    Session& s = *h.session;
+    const bool live = ZK_ISATTY(1) != 0;
+    if (!live) {
+        std::cout << "cycle";
+        for (uint32_t ch : channels) std::cout << "\tch" << ch;
+        std::cout << "\n";
+    }
+    auto start = std::chrono::steady_clock::now();
+    for (int cycle = 1; w.count == 0 || cycle <= w.count; ++cycle) {
+        if (Interrupted()) return kExitInterrupted;
+        auto begin = std::chrono::steady_clock::now();
+        std::vector<Reading> rs = s.Read(channels, o.cycleTimeoutMs);
+        if (live) {
+            double t = std::chrono::duration<double>(begin - start).count();
+            std::ostringstream out;
+            out << "\x1b[H\x1b[J" << "zelk watch  cycle " << cycle << "  " << static_cast<int>(t) << " s  every "
+                << w.intervalMs << " ms  (Ctrl+C ends)\n\n";
+            for (const Reading& r : rs)
+                out << Pad(std::to_string(r.channel), 5) << Pad(Channel(r.channel).meaning, 54) << ReadingText(r)
+                    << "\n";
+            std::cout << out.str() << std::flush;
+        } else {
+            std::cout << cycle;
+            for (const Reading& r : rs) std::cout << "\t" << ReadingText(r);
+            std::cout << "\n" << std::flush;
+        }
+        auto next = begin + std::chrono::milliseconds(w.intervalMs);
+        while (std::chrono::steady_clock::now() < next && !Interrupted()) PumpMessages(5);
+    }
+    return DeviceExit(h);
+}
+
+int CmdWindow(const DriverOptions& o, const WindowOptions& wo) {
+    if (wo.page != "settings" && wo.page != "diagnostics") {
+        Error("--page is settings or diagnostics");
+        return kExitUsage;
+    }
+    Host h;
+    if (int rc = StartHost(o, &h); rc != kExitOk) return rc;
+    Session& s = *h.session;
+    s.WindowPage(wo.page == "diagnostics" ? 1 : 0);
+    if (wo.channel >= 0) {
+        s.WindowPage(1);
+        s.WindowMonitor(static_cast<uint32_t>(wo.channel));
+    }
+    for (char c : wo.keys) s.WindowKey(c == '\n' ? '\r' : c);
+    s.WindowProc(1);  // shown: its timer refreshes the active page
+#if defined(_WIN32)
+    if (!wo.text) {
+        s.WindowProc(3);
+        s.WindowProc(4);
+        std::cout << "The driver window is open; Ctrl+C closes it.\n" << std::flush;
+        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(static_cast<int64_t>(wo.seconds * 1000));
+        while (!Interrupted() && (wo.seconds <= 0 || std::chrono::steady_clock::now() < end)) PumpMessages(50);
+        s.WindowProc(0);
+        return Interrupted() ? kExitOk : DeviceExit(h);
+    }
+#endif
+    // Let one timer tick (100 ms) refresh the page before it is read.
+    PumpMessages(250);
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(static_cast<int64_t>(wo.seconds * 1000));
+    for (;;) {
+        std::string text = Show(s.WindowText());
+        if (wo.follow && ZK_ISATTY(1)) std::cout << "\x1b[H\x1b[J";
+        std::cout << text;
+        if (!text.empty() && text.back() != '\n') std::cout << "\n";
+        std::cout << std::flush;
+        if (!wo.follow) break;
+        if (wo.seconds > 0 && std::chrono::steady_clock::now() >= end) break;
+        for (int i = 0; i < 10 && !Interrupted(); ++i) PumpMessages(50);
+        if (Interrupted()) break;
+        std::cout << "\n";
+    }
+    s.WindowProc(0);
+    return DeviceExit(h);
+}
+
+int CmdChannels(bool markdown) {
+    if (markdown) {
+        std::cout << "| channel | kind | direction | meaning | limits on write |\n|---|---|---|---|---|\n";
+        uint32_t ch = 0;
+        while (ch < kChannelCount) {
+            ChannelInfo c = Channel(ch);
+            if (!c.defined) {
+                uint32_t last = ch;
+                while (last + 1 < kChannelCount && !Channel(last + 1).defined) ++last;
+                std::cout << "| " << ch << (last > ch ? ".." + std::to_string(last) : "")
+                          << " | - | - | not defined (status 100 \"Kanál nedefinován\") | - |\n";
+                ch = last + 1;
+                continue;
+            }
+            std::string meaning = c.meaning + (c.unit.empty() ? "" : ", unit " + c.unit);
+            std::cout << "| " << ch << " | " << KindName(c.tag) << " | " << DirectionName(c.direction) << " | "
+                      << meaning << " | " << (c.limits.empty() ? "-" : c.limits) << " |\n";
+            ++ch;
+        }
+        return kExitOk;
+    }
+    for (uint32_t ch = 0; ch < kChannelCount; ++ch) {
+        ChannelInfo c = Channel(ch);
+        if (!c.defined) continue;
+        std::cout << Pad(std::to_string(ch), 5) << Pad(KindName(c.tag), 10) << Pad(DirectionName(c.direction), 15)
+                  << c.meaning << (c.limits.empty() ? "" : "  [" + c.limits + "]") << "\n";
+    }
+    return kExitOk;
+}
+
+}  // namespace zelk::tool

@@ -1,0 +1,82 @@
+// The subcommands of zelk. Each returns an exit code (common.h).
+#pragma once
+#include <string>
+#include <vector>
+
+#include "common.h"
+
+namespace zelk::tool {
+
+int CmdInfo(const DriverOptions& o);
+
+struct DevicesOptions {
+    std::string d2xx;  // --d2xx: the D2XX library to ask
+    bool probe = false;
+};
+int CmdDevices(const DriverOptions& o, const DevicesOptions& d);
+
+struct ReadOptions {
+    std::string channels;  // empty = every readable channel
+    bool english = false;  // the tool's English meanings instead of the driver's descriptions
+};
+int CmdRead(const DriverOptions& o, const ReadOptions& r);
+
+int CmdWrite(const DriverOptions& o, const std::vector<std::string>& assignments);
+
+struct WatchOptions {
+    std::string channels = "0-3,80,81,98";
+    int intervalMs = 500;
+    int count = 0;  // 0 = until Ctrl+C
+};
+int CmdWatch(const DriverOptions& o, const WatchOptions& w);
+
+struct WindowOptions {
+    std::string page = "settings";  // settings | diagnostics
+    int channel = -1;               // monitored channel typed into the field
+    std::string keys;               // typed as they are; "\n" in it is Enter
+    bool follow = false;            // refresh until Ctrl+C
+    double seconds = 0;             // how long to keep the window (0 = once, or until Ctrl+C with --follow)
+    bool text = false;              // on Windows: print the text instead of showing the window
+};
+int CmdWindow(const DriverOptions& o, const WindowOptions& w);
+
+// Layout of a record file for convert and plot; also the settings of a measurement.
+struct LayoutOptions {
+    int channels = -1;  // -1: from the parameter file (default 8)
+    bool noCnt0 = false, noCnt1 = false, noDio = false;
+    std::string ranges;  // "10V,5V,..." or codes, per analog channel from 0
+    double periodUs = -1;
+};
+
+struct MeasureOptions {
+    LayoutOptions layout;
+    uint32_t records = 0;   // 0 = no limit
+    double duration = 0;    // seconds; 0 = until the count or Ctrl+C
+    std::string out = ".";
+    std::string format;     // BIN | DBF (default: the parameter file's, or DBF)
+    bool noProgress = false;
+};
+int CmdMeasure(const DriverOptions& o, const MeasureOptions& m);
+
+struct ConvertOptions {
+    std::string input;
+    std::string output;
+    std::string format = "dbf";  // dbf | csv
+    std::string param;
+    LayoutOptions layout;
+};
+int CmdConvert(const ConvertOptions& c);
+
+struct PlotOptions {
+    std::string input;
+    std::string output;
+    std::string param;
+    std::string title;
+    std::string fields;  // "AIN0,AIN3,CNT0"; empty = all
+    LayoutOptions layout;
+};
+int CmdPlot(const PlotOptions& p);
+
+int CmdChannels(bool markdown);
+
+}  // namespace zelk::tool

@@ -1,0 +1,103 @@
+#include "common.h"
+
+#include <cstdio>
+#include <iostream>
+#include <random>
+
+#include "cp1250.h"
+
+namespace zelk::tool {
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+    std::random_device rd;
+    for (int i = 0; i < 100; ++i) {
+        fs::path p = fs::temp_directory_path() / ("zelk-" + std::to_string(rd() % 1000000000u));
+        std::error_code ec;
+        if (fs::create_directory(p, ec)) {
+            path_ = p;
+            return;
+        }
+    }
+    path_ = fs::temp_directory_path();
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    if (path_ != fs::temp_directory_path()) fs::remove_all(path_, ec);
+}
+
+int LoadDriver(const DriverOptions& o, DriverLibrary* lib) {
+    std::string path = ResolveDriverPath(o.driver);
+    std::string error;
+    if (!lib->Load(path, &error)) {
+        Error(error);
+        if (o.driver.empty()) Error("(use --driver PATH to name the driver library)");
+        return kExitDriver;
+    }
+    return kExitOk;
+}
+
+std::string MinimalParamText(const DriverOptions& o) {
+    std::string t = "[Volba modulu]\r\nVýrobní číslo=" + o.serial + "\r\nUSB timeout=" + std::to_string(o.usbTimeoutMs) +
+                    "\r\n\r\n[Logovací soubor]\r\n";
+    if (!o.log.empty()) t += "Úroveň=3\r\nNázev souboru=" + fs::absolute(o.log).string() + "\r\n";
+    else t += "Úroveň=0\r\n";
+    return t;
+}
+
+int StartHost(const DriverOptions& o, Host* h, const std::string& paramText) {
+    if (int rc = LoadDriver(o, &h->lib); rc != kExitOk) return rc;
+    if (!o.param.empty() && paramText.empty()) {
+        // The driver looks a bare file name up beside the host's executable: pass a full path.
+        h->paramPath = fs::absolute(o.param).string();
+    } else {
+        h->temp = std::make_unique<TempDir>();
+        h->paramPath = (h->temp->Path() / "zelk.ini").string();
+        std::FILE* f = std::fopen(h->paramPath.c_str(), "wb");
+        std::string bytes = Utf8ToCp1250(paramText.empty() ? MinimalParamText(o) : paramText);
+        if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) {
+            if (f) std::fclose(f);
+            Error("cannot write the parameter file " + h->paramPath);
+            return kExitFile;
+        }
+        std::fclose(f);
+    }
+    h->session = std::make_unique<Session>(h->lib);
+    std::string message;
+    if (!h->session->Start(h->paramPath, &message)) {
+        Error("Init failed: " + Show(message));
+        return kExitDriver;
+    }
+    std::string text;
+    h->deviceStatus = h->session->DeviceStatus(&text, o.cycleTimeoutMs);
+    h->deviceText = Show(text);
+    return kExitOk;
+}
+
+std::string WindowField(const std::string& windowText, const std::string& caption) {
+    const std::string key = caption + ": ";
+    size_t pos = 0;
+    while (pos < windowText.size()) {
+        size_t nl = windowText.find('\n', pos);
+        std::string line = windowText.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.rfind(key, 0) == 0) return line.substr(key.size());
+        if (line == caption) return "";
+        if (nl == std::string::npos) break;
+        pos = nl + 1;
+    }
+    return "";
+}
+
+std::string Show(const std::string& cp1250) { return Cp1250ToUtf8(cp1250); }
+
+void Error(const std::string& utf8) { std::cerr << "zelk: " << utf8 << "\n"; }
+
+std::string Pad(const std::string& utf8, size_t width) {
+    size_t w = DisplayWidth(utf8);
+    return w >= width ? utf8 : utf8 + std::string(width - w, ' ');
+}
+
+}  // namespace zelk::tool

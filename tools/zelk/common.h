@@ -1,0 +1,72 @@
+// What every command shares: exit codes, the driver options, a started driver instance,
+// and printing of the driver's cp1250 texts.
+#pragma once
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "driver.h"
+
+namespace zelk::tool {
+
+enum ExitCode : int {
+    kExitOk = 0,
+    kExitUsage = 1,          // bad command line
+    kExitDriver = 2,         // the driver cannot be loaded, or Init failed
+    kExitDevice = 3,         // the device status is not 0 (module missing, in error)
+    kExitMeasurement = 4,    // the measurement failed or a cycle did not finish
+    kExitFile = 5,           // a file cannot be read or written
+    kExitInterrupted = 130,  // Ctrl+C
+};
+
+// Options of every command that talks to the driver.
+struct DriverOptions {
+    std::string driver;           // --driver
+    std::string param;            // --param: the parameter file to use as it is
+    std::string serial = "12000001";
+    int usbTimeoutMs = 500;
+    std::string log;              // --log: driver log at level 3 (generated parameter file only)
+    int cycleTimeoutMs = 5000;    // a read or write cycle that takes longer fails
+};
+
+// A temporary folder that is removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    const std::filesystem::path& Path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// A loaded driver and one started instance.
+struct Host {
+    DriverLibrary lib;
+    std::unique_ptr<Session> session;
+    std::string paramPath;
+    std::unique_ptr<TempDir> temp;
+    int deviceStatus = -1;
+    std::string deviceText;  // UTF-8
+};
+
+// Loads the driver; prints the reason and returns kExitDriver on failure.
+int LoadDriver(const DriverOptions& o, DriverLibrary* lib);
+// Loads the driver and starts an instance with --param, or with a parameter file written
+// for `paramText` (UTF-8) into a temporary folder. Reads the device status.
+int StartHost(const DriverOptions& o, Host* h, const std::string& paramText = {});
+// The minimal parameter file for the options: serial number, USB timeout, log.
+std::string MinimalParamText(const DriverOptions& o);
+
+// "Caption: value" line of the driver window's text (UTF-8); empty when absent.
+std::string WindowField(const std::string& windowText, const std::string& caption);
+
+// Driver texts (cp1250) shown on the terminal.
+std::string Show(const std::string& cp1250);
+void Error(const std::string& utf8);
+
+// Pads a UTF-8 text to `width` columns.
+std::string Pad(const std::string& utf8, size_t width);
+
+}  // namespace zelk::tool

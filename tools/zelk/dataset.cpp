@@ -1,0 +1,178 @@
+#include "dataset.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace zelk::tool {
+
+const Column* Dataset::Find(const std::string& name) const {
+    for (const Column& c : columns)
+        if (c.name == name) return &c;
+    return nullptr;
+}
+
+bool BuildLayout(const ParamFile* param, const LayoutOptions& o, dbf::RecordLayout* l, double* periodUs,
+                 std::string* error) {
+    auto integer = [&](const char* key, long def) {
+        if (!param) return def;
+        auto v = param->Get("Měření časovačem", key);
+        if (!v) return def;
+        return ParseInteger(*v).value_or(def);
+    };
+    l->ChannelCount = static_cast<int32_t>(integer("Počet kanálů", 8));
+    l->Cnt0 = integer("Povolení CNT0", 1) != 0;
+    l->Cnt1 = integer("Povolení CNT1", 1) != 0;
+    l->DinDout = integer("Povolení DIN a DOUT", 1) != 0;
+    *periodUs = 0;
+    if (param) {
+        if (auto p = param->Get("Měření časovačem", "Perioda [us]")) *periodUs = ParseReal(*p).value_or(0);
+        else *periodUs = 1000.0;
+    }
+    for (int i = 0; i < dbf::kMaxChannels; ++i) {
+        l->Range[i] = 0;
+        l->ConstA[i] = 1.0;
+        l->ConstB[i] = 0.0;
+        if (!param) continue;
+        const std::string sec = "Analogový kanál " + std::to_string(i);
+        if (auto r = param->Get(sec, "Rozsah")) l->Range[i] = static_cast<uint8_t>(RangeCodeOf(*r));
+        for (int k = 0; k < 2; ++k) {
+            const char* key = k == 0 ? "Konstanta A" : "Konstanta B";
+            auto t = param->Get(sec, key);
+            if (!t) continue;
+            auto v = ParseReal(*t);
+            if (!v) {
+                *error = "parameter file: " + sec + " / " + key + " = " + *t + " is not a number";
+                return false;
+            }
+            (k == 0 ? l->ConstA : l->ConstB)[i] = *v;
+        }
+    }
+    if (o.channels >= 0) l->ChannelCount = o.channels;
+    if (l->ChannelCount < 1 || l->ChannelCount > 16) {
+        *error = "channel count " + std::to_string(l->ChannelCount) + " is outside 1..16";
+        return false;
+    }
+    if (o.noCnt0) l->Cnt0 = false;
+    if (o.noCnt1) l->Cnt1 = false;
+    if (o.noDio) l->DinDout = false;
+    if (o.periodUs > 0) *periodUs = o.periodUs;
+    if (!o.ranges.empty()) {
+        std::stringstream ss(o.ranges);
+        std::string item;
+        for (int i = 0; std::getline(ss, item, ','); ++i) {
+            if (i >= dbf::kMaxChannels) {
+                *error = "--ranges names more than 16 channels";
+                return false;
+            }
+            if (item.size() == 1 && item[0] >= '0' && item[0] <= '7') l->Range[i] = static_cast<uint8_t>(item[0] - '0');
+            else if (item == "10V" || RangeCodeOf(item) != 0) l->Range[i] = static_cast<uint8_t>(RangeCodeOf(item));
+            else {
+                *error = "--ranges: '" + item + "' is not a range (10V 5V 2V 1V 500mV 200mV or 0..5)";
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+static bool ReadAll(const std::string& path, std::string* bytes, std::string* error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        *error = "cannot read " + path;
+        return false;
+    }
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    *bytes = ss.str();
+    return true;
+}
+
+static uint32_t U16(const std::string& b, size_t at) {
+    return static_cast<uint8_t>(b[at]) | (static_cast<uint32_t>(static_cast<uint8_t>(b[at + 1])) << 8);
+}
+
+bool ReadTable(const std::string& path, Dataset* data, std::string* error, std::string* note) {
+    std::string b;
+    if (!ReadAll(path, &b, error)) return false;
+    if (b.size() < 33 || (b[0] != 3 && b[0] != static_cast<char>(0x83))) {
+        *error = path + " is not a dBASE III table";
+        return false;
+    }
+    uint32_t rows = U16(b, 4) | (U16(b, 6) << 16);
+    size_t headerLen = U16(b, 8), rowLen = U16(b, 10);
+    struct Field { std::string name; size_t offset, length; };
+    std::vector<Field> fields;
+    size_t offset = 1;  // the deletion flag
+    for (size_t at = 32; at + 32 <= b.size() && b[at] != 0x0D; at += 32) {
+        std::string name(b.data() + at, 11);
+        name = name.substr(0, name.find('\0'));
+        size_t len = static_cast<uint8_t>(b[at + 16]);
+        fields.push_back({name, offset, len});
+        offset += len;
+    }
+    if (fields.empty() || headerLen > b.size() || offset != rowLen) {
+        *error = path + ": the table header is damaged";
+        return false;
+    }
+    size_t available = (b.size() - headerLen) / rowLen;
+    if (available < rows) {
+        *note = "the header promises " + std::to_string(rows) + " rows, the file holds " + std::to_string(available);
+        rows = static_cast<uint32_t>(available);
+    }
+    data->columns.clear();
+    for (const Field& f : fields) data->columns.push_back({f.name, {}});
+    for (uint32_t r = 0; r < rows; ++r) {
+        const char* row = b.data() + headerLen + static_cast<size_t>(r) * rowLen;
+        if (row[0] == '*') continue;  // a deleted row
+        for (size_t i = 0; i < fields.size(); ++i) {
+            std::string t(row + fields[i].offset, fields[i].length);
+            char* end = nullptr;
+            double v = std::strtod(t.c_str(), &end);
+            data->columns[i].values.push_back(end == t.c_str() ? 0.0 : v);
+        }
+    }
+    return true;
+}
+
+bool ReadRecordFile(const std::string& path, const dbf::RecordLayout& l, Dataset* data, std::string* error,
+                    std::string* note) {
+    std::string b;
+    if (!ReadAll(path, &b, error)) return false;
+    const size_t r = static_cast<size_t>(l.RecordBytes());
+    const size_t count = b.size() / r;
+    if (b.size() % r != 0)
+        *note = "the file ends in a partial record (" + std::to_string(b.size() % r) + " of " + std::to_string(r) +
+                " bytes), left out";
+    const int n = l.Channels();
+    data->columns.clear();
+    data->columns.push_back({"INDEX", {}});
+    for (int j = 0; j < n; ++j) data->columns.push_back({"AIN" + std::to_string(j), {}});
+    if (l.Cnt0) data->columns.push_back({"CNT0", {}});
+    if (l.Cnt1) data->columns.push_back({"CNT1", {}});
+    if (l.DinDout) {
+        data->columns.push_back({"DIN0", {}});
+        data->columns.push_back({"DIN1", {}});
+        data->columns.push_back({"DOUT", {}});
+    }
+    for (size_t k = 0; k < count; ++k) {
+        size_t at = k * r;
+        size_t c = 0;
+        data->columns[c++].values.push_back(static_cast<double>(k));
+        for (int j = 0; j < n; ++j, at += 2)
+            data->columns[c++].values.push_back(
+                dbf::AinValue(static_cast<uint16_t>(U16(b, at)), l.Range[j], l.ConstA[j], l.ConstB[j]));
+        if (l.Cnt0) { data->columns[c++].values.push_back(U16(b, at)); at += 2; }
+        if (l.Cnt1) { data->columns[c++].values.push_back(U16(b, at)); at += 2; }
+        if (l.DinDout) {
+            auto din = static_cast<uint8_t>(b[at]), dout = static_cast<uint8_t>(b[at + 1]);
+            data->columns[c++].values.push_back(din & 1);
+            data->columns[c++].values.push_back((din >> 1) & 1);
+            data->columns[c++].values.push_back(dout & 1);
+        }
+    }
+    return true;
+}
+
+}  // namespace zelk::tool

@@ -1,0 +1,41 @@
+// Record files and dBASE tables read back as columns of numbers, for plot and convert.
+#pragma once
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "param_file.h"
+#include "records/dbase.h"
+
+namespace zelk::tool {
+
+struct Column {
+    std::string name;  // INDEX, AIN0.., CNT0, CNT1, DIN0, DIN1, DOUT
+    std::vector<double> values;
+};
+
+struct Dataset {
+    std::vector<Column> columns;  // INDEX first
+    size_t Rows() const { return columns.empty() ? 0 : columns[0].values.size(); }
+    const Column* Find(const std::string& name) const;
+};
+
+// The record layout from the parameter file (when given) and the options; the period in
+// microseconds goes to `periodUs` (0 when neither says).
+bool BuildLayout(const ParamFile* param, const LayoutOptions& o, dbf::RecordLayout* layout, double* periodUs,
+                 std::string* error);
+
+// A dBASE table of numeric fields. Rows beyond the file's end (a table cut short) are not
+// read; `note` tells when the header promises more.
+bool ReadTable(const std::string& path, Dataset* data, std::string* error, std::string* note);
+// A record file split and scaled with the layout; a partial last record is left out.
+bool ReadRecordFile(const std::string& path, const dbf::RecordLayout& layout, Dataset* data, std::string* error,
+                    std::string* note);
+
+// SVG chart: analog channels, counters and digital lines in stacked panels over time
+// (seconds when periodUs > 0, else the record index).
+std::string RenderSvg(const Dataset& data, const std::vector<std::string>& fields, double periodUs,
+                      const std::string& title);
+
+}  // namespace zelk::tool

@@ -1,0 +1,66 @@
+#include "host_platform.h"
+
+#include <windows.h>
+
+#include <atomic>
+
+namespace zelk::tool {
+
+const char* const kDriverFileName = "rq_zelk2716e.dll";
+const char* const kSimDriverFileName = "rq_zelk2716e_sim.dll";
+const char* const kD2xxFileName = "ftd2xx.dll";
+const char* const kToolFileName = "zelk.exe";
+
+Library::~Library() {
+    if (handle_) FreeLibrary(static_cast<HMODULE>(handle_));
+}
+
+bool Library::Open(const std::string& path, std::string* error) {
+    // The driver looks for ftd2xx.dll in the ordinary search order, which starts at its own folder.
+    handle_ = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (!handle_ && error) *error = "LoadLibrary failed, error " + std::to_string(GetLastError());
+    return handle_ != nullptr;
+}
+
+void* Library::Symbol(const char* name) const {
+    return handle_ ? reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), name)) : nullptr;
+}
+
+std::string ExecutableDirectory() {
+    char buf[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, buf, MAX_PATH);
+    std::string p(buf, n);
+    size_t cut = p.find_last_of("\\/");
+    return cut == std::string::npos ? ".\\" : p.substr(0, cut + 1);
+}
+
+namespace {
+std::atomic<bool> g_interrupted{false};
+BOOL WINAPI OnConsoleCtrl(DWORD type) {
+    if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT || type == CTRL_CLOSE_EVENT) {
+        g_interrupted.store(true);
+        return TRUE;
+    }
+    return FALSE;
+}
+}  // namespace
+
+void PumpMessages(int ms) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        DWORD elapsed = GetTickCount() - start;
+        if (static_cast<int>(elapsed) >= ms || g_interrupted.load()) return;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(ms) - elapsed, QS_ALLINPUT);
+    }
+}
+
+void InstallInterruptHandler() { SetConsoleCtrlHandler(OnConsoleCtrl, TRUE); }
+
+bool Interrupted() { return g_interrupted.load(); }
+
+}  // namespace zelk::tool
