@@ -227,7 +227,7 @@ std::string ValueText(const Value& v, const std::string& str) {
         case kTagLongcard: return N(AsLong(v));
         case kTagReal: std::snprintf(buf, sizeof buf, "%.4f", AsReal(v)); return buf;
         case kTagString: return str;
-        default: return "?";
+        default: return "-";
     }
 }
 

@@ -53,6 +53,12 @@ std::string Clock2(double seconds) {
     return buf;
 }
 
+std::string Seconds1(double s) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1f s", s);
+    return buf;
+}
+
 struct Progress {
     uint32_t stored = 0, status = 0;
 };
@@ -155,7 +161,7 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
     std::cout << "measuring " << layout.Channels() << " channel" << (layout.Channels() == 1 ? "" : "s")
               << (layout.Cnt0 ? " +CNT0" : "") << (layout.Cnt1 ? " +CNT1" : "") << (layout.DinDout ? " +DIN/DOUT" : "")
               << ", " << (m.records ? std::to_string(m.records) + " records" : "no record limit")
-              << (m.duration > 0 ? ", at most " + std::to_string(m.duration) + " s" : "") << ", " << format
+              << (m.duration > 0 ? ", at most " + Seconds1(m.duration) : "") << ", " << format
               << " into " << out.string() << "\n"
               << std::flush;
 
@@ -166,7 +172,14 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
     }
     auto periodReading = s.Read({165}, o.cycleTimeoutMs);
     const double periodUsed = AsReal(periodReading[0].value);
+    // The start runs in the acquisition thread's output pass; give it the time of its
+    // four module commands before judging it.
     Progress p = Poll(s, o.cycleTimeoutMs);
+    const auto startDeadline = Clock::now() + std::chrono::milliseconds(4 * o.usbTimeoutMs + 1000);
+    while (p.status == 0 && p.stored == 0 && Clock::now() < startDeadline) {
+        PumpMessages(10);
+        p = Poll(s, o.cycleTimeoutMs);
+    }
     if (p.status != 3 && p.stored == 0) {
         std::string text;
         int status = s.DeviceStatus(&text, o.cycleTimeoutMs);

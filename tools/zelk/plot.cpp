@@ -142,6 +142,12 @@ std::string RenderSvg(const Dataset& data, const std::vector<std::string>& field
                   << Num(Y(t)) << "\" stroke=\"#ddd\"/>\n<text x=\"" << kLeft - 6 << "\" y=\"" << Num(Y(t) + 4)
                   << "\" text-anchor=\"end\">" << TickText(t, ystep) << "</text>\n";
         }
+        if (p->digital)
+            for (size_t si = 0; si < p->series.size(); ++si)
+                for (int level = 0; level <= 1; ++level)
+                    o << "<text x=\"" << kLeft - 6 << "\" y=\""
+                      << Num(Y(static_cast<double>(si) + 0.15 + 0.7 * level) + 4) << "\" text-anchor=\"end\">" << level
+                      << "</text>\n";
         o << "<text transform=\"translate(18," << Num(top + h / 2) << ") rotate(-90)\" text-anchor=\"middle\">"
           << Esc(p->label) << "</text>\n";
 
