@@ -10,7 +10,8 @@ namespace zelk::ini {
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
+// Ctrl-Z, the old end-of-file mark, counts as a blank as it does for the system's reader.
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1A'; }
 
 std::string_view Trim(std::string_view s) {
     size_t b = 0, e = s.size();

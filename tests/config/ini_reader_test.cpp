@@ -30,6 +30,8 @@ TEST(IniReader, LookupsFollowTheProfileReaderRules) {
         {"blanks in the brackets", "[ Volba modulu ]\nk=1\n", "Volba modulu", "k", "1"},
         {"blanks around the asked names", "[S]\nk=1\n", "  S\t", " k ", "1"},
         {"blanks around key and value", "[S]\n\t k \t=  a b  \n", "S", "k", "a b"},
+        {"Ctrl-Z and other blanks trimmed", "[S]\n\x1A\vk\f=\x1Av\x1A\n", "S", "k", "v"},
+        {"no-break space is not a blank", "[S]\nk=\xA0v\n", "S", "k", "\xA0v"},
         {"key with trailing blank in the file", "[S]\nVstup =7\n", "S", "Vstup", "7"},
         {"asked key with trailing blank", "[S]\nVstup=7\n", "S", "Vstup ", "7"},
         {"section ends at first ]", "[A]B]\nk=1\n", "A", "k", "1"},
