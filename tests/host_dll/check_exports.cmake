@@ -12,11 +12,12 @@ if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${DLL}")
 endif()
 
-# Export names: the lines of the name pointer table, "[   n] Name".
-string(REGEX MATCHALL "\n\t\\[ *[0-9]+\\] [^\n]+" rows "${dump}")
+# Export names: the lines of the name pointer table, "\t[   n] Name" (the address table's
+# lines read "\t[   n] +base[...").
+string(REGEX MATCHALL "\t\\[ *[0-9]+\\] [A-Za-z_][A-Za-z0-9_@]*(\n|$)" rows "${dump}")
 set(names)
 foreach(row ${rows})
-  string(REGEX REPLACE "^\n\t\\[ *[0-9]+\\] " "" name "${row}")
+  string(REGEX REPLACE "^\t\\[ *[0-9]+\\] ([A-Za-z0-9_@]+)\n?$" "\\1" name "${row}")
   list(APPEND names "${name}")
 endforeach()
 list(SORT names)

@@ -173,7 +173,10 @@ int main() {
     CHECK(inst != nullptr);
     expectedInstance = inst;
     char msg[100];
-    CHECK(Init(inst, 0, ini.c_str(), 99, msg, 0, 0, 0x1234, &Notify) == 1);
+    if (Init(inst, 0, ini.c_str(), 99, msg, 0, 0, 0x1234, &Notify) != 1) {
+        std::fprintf(stderr, "Init failed: %s\n", msg);
+        return 1;
+    }
     CHECK(std::strcmp(msg, "Ok") == 0);
     CHECK(BufferInfo(inst, 3) == 0);
     SetBufferAddr(inst, 3);
