@@ -108,8 +108,8 @@ static std::string D2xxCandidate(const DriverOptions& o, const DevicesOptions& d
         *what = std::string("the simulator's drop-in D2XX library (the sim driver's bench: ") +
                 (cfg && *cfg ? "ZELK_SIM_CONFIG=" + std::string(cfg) : "default bench, ZELK_SIM_CONFIG unset") + ")";
         fs::path dir = fs::path(driver).parent_path();
-        for (fs::path p : {dir / "d2xx" / kD2xxFileName, dir / ".." / "sim" / "d2xx" / kD2xxFileName,
-                           fs::path(ExecutableDirectory()) / "d2xx" / kD2xxFileName})
+        for (fs::path p : {dir / ".." / "d2xx" / kD2xxFileName, dir / "d2xx" / kD2xxFileName,
+                           fs::path(ExecutableDirectory()) / ".." / "d2xx" / kD2xxFileName})
             if (fs::exists(p)) return fs::weakly_canonical(p).string();
     }
     *what = "FTDI's D2XX library found by the system's library search";
