@@ -19,8 +19,10 @@ constexpr std::array<uint8_t, 32> kPowerOnBlock = {
     0x0F, 0xD0, 0x07, 1, 0, 0, 1, 0, 0, 1, 0, 0, 0, 0, 3, 8};
 
 constexpr uint16_t kSmallestPeriodTicks = 50;  // 25 us
-constexpr double kCnt0Rate = 1000.0;           // counts per second in waveform mode
-constexpr double kCnt1Rate = 10.0;
+// Waveform mode: CNT0 counts 1000 per second, CNT1 10 per second (integer time, so that
+// every platform counts alike).
+constexpr Nanos kCnt0Step = std::chrono::milliseconds(1);
+constexpr Nanos kCnt1Step = std::chrono::milliseconds(100);
 
 double Seconds(Nanos t) { return std::chrono::duration<double>(t).count(); }
 
@@ -86,16 +88,17 @@ uint16_t Module::Sample(unsigned entry, Nanos now) const {
 }
 
 uint16_t Module::Counter(int which, Nanos now) const {
-    const double rate = which == 0 ? kCnt0Rate : kCnt1Rate;
-    const auto counted = uint64_t(std::max(0.0, Seconds(now - preset_time_[which])) * rate);
-    return uint16_t(preset_[which] + counted);
+    const Nanos since = now - preset_time_[which];
+    if (since.count() <= 0) return preset_[which];
+    return uint16_t(preset_[which] + uint64_t(since / (which == 0 ? kCnt0Step : kCnt1Step)));
 }
 
 // DIN0 toggles every second, DIN1 every 2.5 s.
 uint8_t Module::DigitalInputs(Nanos now) const {
     if (din_override) return *din_override & 3;
-    const double t = Seconds(now - power_on_);
-    return uint8_t((uint64_t(t) & 1) | ((uint64_t(t / 2.5) & 1) << 1));
+    const int64_t ms = std::chrono::duration_cast<std::chrono::milliseconds>(now - power_on_).count();
+    if (ms < 0) return 0;
+    return uint8_t(((ms / 1000) & 1) | (((ms / 2500) & 1) << 1));
 }
 
 size_t Module::PendingBytes() const {

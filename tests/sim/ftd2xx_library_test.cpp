@@ -17,7 +17,14 @@
 
 namespace {
 
-using namespace zelk::usb;
+namespace usb = zelk::usb;
+using usb::FT_HANDLE;
+using usb::FT_OK;
+using usb::FT_LIST_BY_INDEX;
+using usb::FT_LIST_NUMBER_ONLY;
+using usb::FT_OPEN_BY_DESCRIPTION;
+using usb::FT_OPEN_BY_SERIAL_NUMBER;
+using usb::kD2xxTextBufferSize;
 
 void* LoadLibraryAt(const char* path) {
 #ifdef _WIN32
@@ -64,15 +71,15 @@ TEST(Ftd2xxLibrary, ExportsTheNineFunctionsAndServesItsConfiguredBench) {
                              "FT_Purge", "FT_Write", "FT_Read", "FT_GetQueueStatus"})
         EXPECT_NE(Symbol(lib, name), nullptr) << name;
 
-    auto list = Get<PFN_FT_ListDevices>(lib, "FT_ListDevices");
-    auto open = Get<PFN_FT_Open>(lib, "FT_Open");
-    auto close = Get<PFN_FT_Close>(lib, "FT_Close");
-    auto write = Get<PFN_FT_Write>(lib, "FT_Write");
-    auto read = Get<PFN_FT_Read>(lib, "FT_Read");
-    auto queue = Get<PFN_FT_GetQueueStatus>(lib, "FT_GetQueueStatus");
+    auto list = Get<usb::PFN_FT_ListDevices>(lib, "FT_ListDevices");
+    auto open = Get<usb::PFN_FT_Open>(lib, "FT_Open");
+    auto close = Get<usb::PFN_FT_Close>(lib, "FT_Close");
+    auto write = Get<usb::PFN_FT_Write>(lib, "FT_Write");
+    auto read = Get<usb::PFN_FT_Read>(lib, "FT_Read");
+    auto queue = Get<usb::PFN_FT_GetQueueStatus>(lib, "FT_GetQueueStatus");
     ASSERT_TRUE(list && open && close && write && read && queue);
 
-    DWORD n = 0;
+    usb::DWORD n = 0;
     ASSERT_EQ(list(&n, nullptr, FT_LIST_NUMBER_ONLY), FT_OK);
     EXPECT_EQ(n, 2u);
     char text[kD2xxTextBufferSize] = {};
@@ -87,7 +94,7 @@ TEST(Ftd2xxLibrary, ExportsTheNineFunctionsAndServesItsConfiguredBench) {
     ASSERT_EQ(write(h, packet, 5, &n), FT_OK);
     EXPECT_EQ(n, 5u);
     uint8_t reply[64] = {};
-    DWORD got = 0;
+    usb::DWORD got = 0;
     for (int i = 0; i < 2000 && got == 0; ++i) {
         ASSERT_EQ(queue(h, &n), FT_OK);
         if (n >= 21)
