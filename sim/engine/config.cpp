@@ -52,11 +52,13 @@ bool ParseSections(const std::string& text, std::vector<Section>& out, std::stri
         std::string s = Trim(raw);
         if (s.empty() || s[0] == ';' || s[0] == '#') continue;
         if (s.front() == '[') {
-            if (s.back() != ']') {
-                error = "line " + std::to_string(line) + ": unclosed section name";
+            const size_t close = s.find(']');
+            const std::string rest = close == std::string::npos ? "" : Trim(s.substr(close + 1));
+            if (close == std::string::npos || (!rest.empty() && rest[0] != ';' && rest[0] != '#')) {
+                error = "line " + std::to_string(line) + ": bad section name";
                 return false;
             }
-            out.push_back({Norm(s.substr(1, s.size() - 2)), line, {}});
+            out.push_back({Norm(s.substr(1, close - 1)), line, {}});
             continue;
         }
         const size_t eq = s.find('=');

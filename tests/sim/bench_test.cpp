@@ -244,7 +244,8 @@ TEST(BenchConfig, IniSetsDevicesLinkAndFaults) {
         "[bench]\nbandwidth = 20000\nlatency = 7\n"
         "[device]\nserial = 12000005\ndescription = ZELK-2716E B\n"
         "[device]\nserial = 12000006\nplugged = no\nsignals = sequence\n"
-        "[command fault]\ndevice = 0\ncommand = 0x81\nfault = no reply\ntimes = 1\n"
+        "[Command_Fault]   ; one lost identification\ndevice = 0\ncommand = 0x81\n"
+        "fault = No-Reply ; executed, never answered\ntimes = 1\n"
         "[d2xx fault]\nfunction = FT_Open\ninvalid handle = yes\ntimes = 1\n"
         "[D2XX Fault]\nfunction = ft_purge\nstatus = 4\n";
     ASSERT_TRUE(ConfigureBench(b, ini, &error)) << error;
@@ -259,6 +260,15 @@ TEST(BenchConfig, IniSetsDevicesLinkAndFaults) {
     EXPECT_EQ(h, InvalidHandle());
     ASSERT_EQ(b.Open(0, &h), FT_OK);
     EXPECT_EQ(b.Purge(h, 3), FT_IO_ERROR);
+    b.SetReplyLatencyMs(0);
+    b.SetBandwidth(0);
+    Bytes p = Frame(0x81);
+    DWORD n = 0;
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_EQ(b.Write(h, p.data(), DWORD(p.size()), &n), FT_OK);
+        ASSERT_EQ(b.GetQueueStatus(h, &n), FT_OK);
+        EXPECT_EQ(n, round == 0 ? 0u : 21u);  // only the first identification is lost
+    }
 }
 
 TEST(BenchConfig, BadFilesChangeNothingAndNameTheLine) {
