@@ -243,5 +243,39 @@ TEST(IniPeer, ReaderAgreesWithGetPrivateProfileStringA) {
                 GetACP(), compared, skipped, systemMissedFold, foldedTotal);
 }
 
+
+// Cases where wine is known to read differently from Windows: the reader must give the
+// Windows answer; what the system under test answers is printed, not judged.
+TEST(IniPeer, KnownDifferencesFollowWindows) {
+    struct Known {
+        const char* what;
+        std::string bytes, section, key, windows;
+    };
+    const char* def = "@default@";
+    const Known cases[] = {
+        {"name ends at the first ]", "[A]B]\r\nk=1\r\n", "A", "k", "1"},
+        {"section line without ]", "[S]\r\nk=1\r\n[T\r\nk=2\r\n", "T", "k", "2"},
+        {"keys before the first section", "k=1\r\n[S]\r\n", "", "k", def},
+        {"line without = before the key", "[S]\r\nk\r\nk=1\r\n", "S", "k", "1"},
+        {"UTF-8 with mark", "\xEF\xBB\xBF[S]\r\nk=\xC5\xBE\r\n", "S", "k", Cp(u8"ž")},
+        {"non-ASCII case", "[" + Cp(u8"Výrobní") + "]\r\nk=1\r\n", Cp(u8"VÝROBNÍ"), "k", "1"},
+    };
+    char cwd[MAX_PATH] = {0};
+    ASSERT_NE(GetCurrentDirectoryA(MAX_PATH, cwd), 0u);
+    int index = 0;
+    for (const Known& c : cases) {
+        std::string path = std::string(cwd) + "\\ini_known_" + std::to_string(GetCurrentProcessId()) + "_" +
+                           std::to_string(index++) + ".ini";
+        std::ofstream(path, std::ios::binary) << c.bytes;
+        ini::IniFile ours;
+        ASSERT_TRUE(ini::IniFile::Load(path, ours));
+        EXPECT_EQ(ours.Get(c.section, c.key, def), c.windows) << c.what;
+        std::string system = SystemLookup(path, c.section, c.key, def);
+        std::printf("%-32s reader \"%s\", system \"%s\"\n", c.what, text::Cp1250ToUtf8(ours.Get(c.section, c.key, def)).c_str(),
+                    text::Cp1250ToUtf8(system).c_str());
+        std::remove(path.c_str());
+    }
+}
+
 }  // namespace
 }  // namespace zelk
