@@ -53,7 +53,7 @@ TForm1::TForm1(TData* driver) : Driver(driver) {
     Place(Label[1], F, 24, 32, "RQ ovladač ZELK modulů"_cp);
     Label[1].Bold = true;
     Label[1].FontHeight = 19;
-    Place(Label[2], F, 240, 64, "Label2");
+    Place(Label[2], F, 240, 64, "");
 
     Place(Label[3], S, 24, 32, "ZELK modul");
     Place(Label[4], S, 32, 48, "Výrobní číslo"_cp);

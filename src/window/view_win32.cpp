@@ -505,7 +505,11 @@ void Win32View::DriverProc(uint32_t function, int32_t left, int32_t top, int32_t
 
 void Win32View::TypeKey(char key) {
     std::u16string w = text::Cp1250ToUtf16(std::string(1, key));
-    if (!w.empty()) SendMessageW(edit_, WM_CHAR, static_cast<WPARAM>(w[0]), 0);
+    if (w.empty()) return;
+    // Typed at the end of the field, as the headless window does.
+    const LRESULT end = GetWindowTextLengthW(edit_);
+    SendMessageW(edit_, EM_SETSEL, static_cast<WPARAM>(end), end);
+    SendMessageW(edit_, WM_CHAR, static_cast<WPARAM>(w[0]), 0);
 }
 
 void Win32View::SelectPage(int page) {

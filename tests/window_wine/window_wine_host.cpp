@@ -13,6 +13,7 @@
 #include <string>
 
 #include "config/status_texts.h"
+#include "config/text.h"
 #include "core/Pomocny.h"
 #include "core/channel_map.h"
 #include "platform/platform.h"
@@ -208,6 +209,16 @@ int main(int argc, char** argv) {
     TypeInto(edit, L"999999999999\r");
     CheckText(edit, L"0", "twelve digits reset the field");
     CheckText(LabelOf(form, 27), L"0", "twelve digits show channel 0");
+
+    // Keys typed through the host's path land at the end of the field.
+    for (char k : std::string("\b\b8\b5x1\r")) WindowTypeKey(w, k);
+    Pump(20);
+    CheckText(edit, L"51", "keys from the host typed at the end");
+    CheckText(LabelOf(form, 27), L"51", "channel 51 picked by the host's keys");
+    std::string contents = WindowContentsText(w);
+    Check(contents.find("\r\n[Diagnostika kanálů]\r\n"_cp) != std::string::npos &&
+              contents.find("\r\nMonitorovaný kanál: 51\r\nČíslo kanálu: 51\r\n"_cp) != std::string::npos,
+          "contents as text");
 
     // The user cannot close it; minimising works.
     SendMessageW(form, WM_CLOSE, 0, 0);
