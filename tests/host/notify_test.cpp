@@ -180,6 +180,25 @@ TEST_F(Cycles, DoneFromInsideTheCallbackDoesNotWaitOnItself) {
     inst = nullptr;
 }
 
+int32_t CallDoneAndDispose(uint32_t, int32_t, void* instance) {
+    Done(instance);
+    DisposeDriver(instance);  // freed once this thread has left the instance
+    gDoneInside = 1;
+    return 1;
+}
+
+TEST_F(Cycles, DisposeFromInsideTheCallbackFreesAfterTheThreadHasLeft) {
+    gDoneInside = 0;
+    ASSERT_TRUE(Start(&CallDoneAndDispose));
+    InputRequest(inst, 5);
+    EXPECT_EQ(InputFinalized(inst, 5, nullptr), 0);
+    InputRequestCompleted(inst);
+    inst = nullptr;  // owned by the callback from here on
+    ASSERT_TRUE(WaitUntil([&] { return gDoneInside.load() == 1; }));
+    EXPECT_EQ(sim::GlobalBench().State(0).open_handles, 0);
+    plat::SleepMs(100);  // lets the freeing helper finish before the bench is reset
+}
+
 TEST_F(Cycles, DriverProcAndQueryProc) {
     ASSERT_TRUE(Start());
     DriverProc(inst, 9, 0, 0, 0, 0);
