@@ -9,7 +9,16 @@ namespace zelk {
 struct TData;
 
 void MarkRequestsProcessed(TData* d);
+// Finishes every Processed request.
 void CompleteRequests(TData* d);
+
+constexpr uint8_t kInputBatch = 1;
+constexpr uint8_t kOutputBatch = 2;
+// Takes the requests of one batch kind into the pass about to run; requests raised later,
+// or by the other kind of batch, wait for their own pass.
+void TakeBatchIntoPass(TData* d, uint8_t batch);
+// Finishes the Processed requests taken into the pass.
+void CompletePassRequests(TData* d);
 // One input block (no measurement) or the first record of an upload buffer (measurement).
 void DecodeSamples(TData* d, const uint8_t* samples);
 // The 37-byte input block, converted with the given range codes (those sent to the module

@@ -33,6 +33,7 @@ void TThreadZELK::Execute() {
         // Upload pass: while a measurement runs, requests are finished on every pass.
         if (d->Device.MeasurementRunning != 0) {
             Tud(d, "TUD 2a");
+            TakeBatchIntoPass(d, kInputBatch);
             if (StatusOk(*d)) {
                 UploadRecords(d);
                 Tud(d, "TUD 2a1");
@@ -40,14 +41,17 @@ void TThreadZELK::Execute() {
                 MarkRequestsProcessed(d);
                 Tud(d, "TUD 2a2");
             }
-            CompleteRequests(d);
+            CompletePassRequests(d);
             Tud(d, "TUD 2a3");
         }
         if (leave()) break;
 
         // Input pass, once per input batch, only while no measurement runs.
-        if (d->Device.MeasurementRunning == 0 && d->InputBatchComplete != 0) {
+        // The batch flag is taken at the start of the pass, so that a batch the host ends
+        // while this pass runs is not lost; it gets a pass of its own.
+        if (d->Device.MeasurementRunning == 0 && d->InputBatchComplete.exchange(0) != 0) {
             Tud(d, "TUD 2b");
+            TakeBatchIntoPass(d, kInputBatch);
             if (StatusOk(*d)) {
                 ReadInputs(d);
                 Tud(d, "TUD 2b1");
@@ -56,15 +60,15 @@ void TThreadZELK::Execute() {
                 Tud(d, "TUD 2b2");
             }
             if (leave()) break;
-            CompleteRequests(d);
-            d->InputBatchComplete = 0;
+            CompletePassRequests(d);
             Tud(d, "TUD 2b3");
         }
         if (leave()) break;
 
         // Output pass, once per output batch; a failing command skips the ones after it.
-        if (d->OutputBatchComplete != 0) {
+        if (d->OutputBatchComplete.exchange(0) != 0) {
             Tud(d, "TUD 2c");
+            TakeBatchIntoPass(d, kOutputBatch);
             bool left = false;
             for (void (*command)(TData*) : {WriteDigitalOutput, PresetCounter0, PresetCounter1, StartStopMeasurement}) {
                 if (StatusOk(*d)) command(d);
@@ -75,8 +79,7 @@ void TThreadZELK::Execute() {
             }
             if (left) break;
             if (!StatusOk(*d)) MarkRequestsProcessed(d);
-            CompleteRequests(d);
-            d->OutputBatchComplete = 0;
+            CompletePassRequests(d);
         }
         if (leave()) break;
 

@@ -15,14 +15,17 @@ void MarkRequestsProcessed(TData* d) {
     }
 }
 
-void CompleteRequests(TData* d) {
+namespace {
+
+void Complete(TData* d, bool passOnly) {
     if (d == nullptr) return;
     // One read of the pair, so that every channel of the pass carries the same status.
     const StatusPair status = GetDeviceStatus(*d);
     const uint32_t now = plat::TickCount();
     plat::LockGuard g(d->DataLock);
     for (TJedenKanal& ch : d->Channels) {
-        if (ch.Processed == 0) continue;
+        if (ch.Processed == 0 || (passOnly && ch.InPass == 0)) continue;
+        ch.InPass = 0;
         ch.Pending = 0;
         ch.Processed = 0;
         ch.RequestCount += 1;
@@ -31,6 +34,19 @@ void CompleteRequests(TData* d) {
         ch.StatusText = status.text;
         ch.Finished = 1;
     }
+}
+
+}  // namespace
+
+void CompleteRequests(TData* d) { Complete(d, false); }
+
+void CompletePassRequests(TData* d) { Complete(d, true); }
+
+void TakeBatchIntoPass(TData* d, uint8_t batch) {
+    if (d == nullptr) return;
+    plat::LockGuard g(d->DataLock);
+    for (TJedenKanal& ch : d->Channels)
+        if ((ch.Pending != 0 || ch.Processed != 0) && ch.RequestBatch == batch) ch.InPass = 1;
 }
 
 void RefreshStatusChannels(TData* d) {

@@ -142,6 +142,11 @@ struct TJedenKanal {
     uint8_t Pending = 0;
     uint8_t Processed = 0;
     uint8_t Finished = 1;
+    // Which kind of batch raised the running request (1 input, 2 output), and whether the
+    // acquisition thread has taken it into the pass it is running. A pass finishes only the
+    // requests of its own kind that were there when it began.
+    uint8_t RequestBatch = 0;
+    uint8_t InPass = 0;
     int32_t RequestCount = 0;
     uint32_t RequestTick = 0;
     uint32_t LongValue = 0;

@@ -87,11 +87,22 @@ void BuildChannelTable(TData& d) {
 }
 
 void ResetFinishState(TData& d) {
+    // A request still running is ended here; it carries the device status of that moment,
+    // so that the host does not take its reset value for a good reading.
+    const StatusPair status = GetDeviceStatus(d);
+    const uint32_t now = plat::TickCount();
     plat::LockGuard g(d.DataLock);
     for (int i = 0; i < kChannelCount; ++i) {
         TJedenKanal& c = d.Channels[i];
+        if (c.Finished == 0) {
+            c.RequestCount += 1;
+            c.RequestTick = now;
+            c.Status = status.code;
+            c.StatusText = status.text;
+        }
         c.Pending = 0;
         c.Processed = 0;
+        c.InPass = 0;
         c.Finished = 1;
         if (i <= 202) {
             c.LongValue = 0;

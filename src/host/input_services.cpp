@@ -1,6 +1,7 @@
 // BufferInfo, SetBufferAddr, InputRequest, InputRequestCompleted, InputFinalized, GetInput.
 #include <cmath>
 
+#include "acquisition/acquisition.h"
 #include "acquisition/measurement.h"
 #include "config/numtext.h"
 #include "core/channel_map.h"
@@ -63,6 +64,8 @@ void DoInputRequest(TData* d, uint32_t ch) {
             c.Processed = 1;
             c.Finished = 0;
             c.NotifyWanted = 0;
+            c.RequestBatch = kInputBatch;
+            c.InPass = 0;
         } else if (ch == 97) {
             SetStatus97(c, status.code);
             finishNow = true;

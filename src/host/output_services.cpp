@@ -1,6 +1,7 @@
 // OutputRequest, OutputRequestCompleted, OutputFinalized.
 #include <cmath>
 
+#include "acquisition/acquisition.h"
 #include "config/numtext.h"
 #include "core/channel_map.h"
 #include "host/host_internal.h"
@@ -140,6 +141,8 @@ void DoOutputRequest(TData* d, uint32_t ch, const ZelkValue& value) {
         c.Processed = 1;
         c.Finished = 0;
         c.NotifyWanted = 0;
+        c.RequestBatch = kOutputBatch;
+        c.InPass = 0;
         shown = c.TextValue;
         d->Channels[ch] = std::move(c);
     }

@@ -92,6 +92,7 @@ public:
         }
         d->InputBatchComplete = 1;
     }
+    // As the input or output service does; output channels belong to an output batch.
     void MarkRequested(int ch) {
         plat::LockGuard g(d->DataLock);
         TJedenKanal& c = d->Channels[ch];
@@ -99,6 +100,8 @@ public:
         c.Processed = 1;
         c.Finished = 0;
         c.NotifyWanted = 0;
+        c.RequestBatch = InInputClass(static_cast<uint32_t>(ch)) ? kInputBatch : kOutputBatch;
+        c.InPass = 0;
     }
     bool WaitFinished(const std::vector<int>& channels) {
         return WaitUntil([&] {

@@ -56,6 +56,8 @@ TEST(ChannelMap, BuiltTableAndFinishStateReset) {
     d.Channels[5].Pending = 1;
     d.Channels[5].Finished = 0;
     d.Channels[5].NotifyWanted = 1;
+    d.Channels[6].Status = 0;
+    SetDeviceStatus(d, 13, "Chyba povelu");
     ResetFinishState(d);
     EXPECT_EQ(d.Channels[201].LongValue, 0u);
     EXPECT_EQ(d.Channels[203].LongValue, 256u);
@@ -63,6 +65,12 @@ TEST(ChannelMap, BuiltTableAndFinishStateReset) {
     EXPECT_EQ(d.Channels[5].Finished, 1);
     EXPECT_EQ(d.Channels[5].Pending, 0);
     EXPECT_EQ(d.Channels[5].NotifyWanted, 1);
+    // The request that the reset ended carries the device status, not a stale good one.
+    EXPECT_EQ(d.Channels[5].Status, 13);
+    EXPECT_EQ(d.Channels[5].RequestCount, 1);
+    // A channel that was idle keeps its status.
+    EXPECT_EQ(d.Channels[6].Status, 0);
+    EXPECT_EQ(d.Channels[6].RequestCount, 0);
 }
 
 }  // namespace

@@ -143,6 +143,26 @@ TEST_F(Cycles, WriteFinalizedEarlyIsNotifiedWithKindOne) {
     EXPECT_EQ(rec.Kinds(), (std::vector<int32_t>{1}));
 }
 
+// A read that finishes at once still leaves its batch to the thread; the write that follows
+// must be finished by its own pass, after its command ran, not by that read's pass.
+TEST_F(Cycles, AWriteIsFinishedByItsOwnPassNotByAnEarlierRead) {
+    ini = WriteParamFile(dir, "12000001", log,
+                         "[Konverze souboru]\r\nTyp souboru=BIN\r\nAdresář=" + dir.File("records") + "\r\n", "bin.ini");
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(WaitUntil([&] { return DeviceStatusCode(*D(inst)) == 0; }));
+    for (int round = 0; round < 5; ++round) {
+        InputRequest(inst, 98);
+        InputRequestCompleted(inst);
+        OutputRequest(inst, 200, Long(round % 2 == 0 ? 1 : 0));
+        OutputRequestCompleted(inst);
+        ASSERT_TRUE(WaitUntil([&] { return OutputFinalized(inst, 200, nullptr) == 1; }));
+        InputRequest(inst, 203);
+        ZelkValue v = Long(77);
+        GetInput(inst, 203, &v);
+        EXPECT_EQ(LongOf(v), round % 2 == 0 ? 3u : 0u) << "round " << round;
+    }
+}
+
 TEST_F(Cycles, ModuleMissingFinishesTheBatchWithItsStatus) {
     sim::GlobalBench().ClearDevices();
     ASSERT_TRUE(Start());
