@@ -1,5 +1,6 @@
 // The simulator's INI file: bench settings, devices, command faults and D2XX faults.
 // The whole file is checked before anything is applied, so a bad file changes nothing.
+#include <cstdio>
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -153,6 +154,10 @@ public:
         error = "line " + std::to_string(e.line) + ": " + what + " '" + e.value + "'";
         return false;
     }
+    bool FailKey(const Entry& e, const std::string& what) {
+        error = "line " + std::to_string(e.line) + ": " + what + " '" + e.key + "'";
+        return false;
+    }
 
     bool BenchSection(const Section& s) {
         for (const Entry& e : s.entries) {
@@ -175,7 +180,7 @@ public:
             } else if (e.key == "host queue") {
                 settings.push_back([n](sim::Bench& b) { b.SetHostQueueBytes(size_t(n)); });
             } else {
-                return Fail(e, "unknown key in [bench]:");
+                return FailKey(e, "unknown key in [bench]:");
             }
         }
         return true;
@@ -197,7 +202,7 @@ public:
                 if (!ParseSignals(e.value, m)) return Fail(e, "unknown signal mode");
                 mode = m;
             } else {
-                return Fail(e, "unknown key in [device]:");
+                return FailKey(e, "unknown key in [device]:");
             }
         }
         if (serial.empty()) {
@@ -236,7 +241,7 @@ public:
             } else if (e.key == "times") {
                 if (!ParseTimes(e.value, times)) return Fail(e, "bad times");
             } else {
-                return Fail(e, "unknown key in [command fault]:");
+                return FailKey(e, "unknown key in [command fault]:");
             }
         }
         if (!code) {
@@ -271,7 +276,7 @@ public:
             } else if (e.key == "times") {
                 if (!ParseTimes(e.value, times)) return Fail(e, "bad times");
             } else {
-                return Fail(e, "unknown key in [d2xx fault]:");
+                return FailKey(e, "unknown key in [d2xx fault]:");
             }
         }
         const std::string where = "line " + std::to_string(s.line) + ": [d2xx fault] ";
@@ -334,7 +339,12 @@ void ConfigureGlobalBenchFromEnvironment() {
     static std::once_flag once;
     std::call_once(once, [] {
         const char* path = std::getenv("ZELK_SIM_CONFIG");
-        if (path && *path) ConfigureBenchFromFile(GlobalBench(), path);
+        if (path == nullptr || *path == 0) return;
+        std::string error;
+        // The simulator is a development tool: a configuration it cannot use is said once on
+        // stderr rather than silently replaced by the default bench.
+        if (!ConfigureBenchFromFile(GlobalBench(), path, &error))
+            std::fprintf(stderr, "simulated module: ZELK_SIM_CONFIG %s not used: %s\n", path, error.c_str());
     });
 }
 

@@ -29,6 +29,8 @@ void CloseFile(LogState& s) {
 
 }  // namespace
 
+LogState* NewLogState() { return new LogState; }
+
 void LogStateDeleter::operator()(LogState* s) const {
     if (s == nullptr) return;
     CloseFile(*s);
@@ -60,8 +62,7 @@ void OpenLog(TData* d) {
             std::lock_guard<std::mutex> g(d->Log->Lock);
             CloseFile(*d->Log);
         }
-        if (d->Cfg.LogLevel == 0) return;
-        if (!d->Log) d->Log.reset(new LogState);
+        if (d->Cfg.LogLevel == 0 || !d->Log) return;
         LogState& s = *d->Log;
         // Binary append: the lines carry their own CR LF on every platform.
         FILE* f = std::fopen(d->Cfg.LogFileName.c_str(), "ab");

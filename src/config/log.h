@@ -19,6 +19,11 @@ void WriteLog(TData* d, std::string_view text, uint8_t level);
 // Closes the file; the instance keeps its (closed) log state, so late lines are dropped.
 void CloseLog(TData* d);
 
+struct LogState;
+// The log state of a new instance; it lives as long as the instance, so that a thread still
+// writing never meets a state being replaced.
+LogState* NewLogState();
+
 // One line as WriteLog writes it, CR LF included, for the given local time.
 std::string BuildLogLine(const plat::LocalTime& t, std::string_view serial, std::string_view text);
 // True when the log is open (a file is being written).

@@ -1,3 +1,4 @@
+#include "config/log.h"
 #include "config/text.h"
 #include "core/Pomocny.h"
 
@@ -92,7 +93,7 @@ uint8_t DeviceStatusCode(const TData& d) {
     return d.Device.DeviceStatus;
 }
 
-TData::TData() : D2xx(&usb::ProcessD2xx()) {}
+TData::TData() : Log(NewLogState()), D2xx(&usb::ProcessD2xx()) {}
 
 // A host that frees the instance without Done must not leave a thread running on freed
 // memory: stop and join every thread before any member goes away.

@@ -91,7 +91,7 @@ TEST_F(Log, LevelZeroCreatesNothing) {
     WriteLog(&d_, "a", 0);
     CloseLog(&d_);
     EXPECT_FALSE(fs::exists(path_));
-    EXPECT_FALSE(d_.Log);
+    EXPECT_FALSE(LogIsOpen(&d_));
 }
 
 TEST_F(Log, LinesUpToTheConfiguredLevel) {
