@@ -1,81 +1,13 @@
 #include "cp1250.h"
 
-#include <cstdint>
+#include "config/text.h"
 
 namespace zelk::tool {
-namespace {
 
-// Code point of each byte 0x80..0xFF; 0 where the code page leaves the byte unassigned.
-constexpr uint16_t kUpper[128] = {
-    0x20AC, 0,      0x201A, 0,      0x201E, 0x2026, 0x2020, 0x2021, 0,      0x2030, 0x0160, 0x2039, 0x015A, 0x0164, 0x017D, 0x0179,
-    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0,      0x2122, 0x0161, 0x203A, 0x015B, 0x0165, 0x017E, 0x017A,
-    0x00A0, 0x02C7, 0x02D8, 0x0141, 0x00A4, 0x0104, 0x00A6, 0x00A7, 0x00A8, 0x00A9, 0x015E, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x017B,
-    0x00B0, 0x00B1, 0x02DB, 0x0142, 0x00B4, 0x00B5, 0x00B6, 0x00B7, 0x00B8, 0x0105, 0x015F, 0x00BB, 0x013D, 0x02DD, 0x013E, 0x017C,
-    0x0154, 0x00C1, 0x00C2, 0x0102, 0x00C4, 0x0139, 0x0106, 0x00C7, 0x010C, 0x00C9, 0x0118, 0x00CB, 0x011A, 0x00CD, 0x00CE, 0x010E,
-    0x0110, 0x0143, 0x0147, 0x00D3, 0x00D4, 0x0150, 0x00D6, 0x00D7, 0x0158, 0x016E, 0x00DA, 0x0170, 0x00DC, 0x00DD, 0x0162, 0x00DF,
-    0x0155, 0x00E1, 0x00E2, 0x0103, 0x00E4, 0x013A, 0x0107, 0x00E7, 0x010D, 0x00E9, 0x0119, 0x00EB, 0x011B, 0x00ED, 0x00EE, 0x010F,
-    0x0111, 0x0144, 0x0148, 0x00F3, 0x00F4, 0x0151, 0x00F6, 0x00F7, 0x0159, 0x016F, 0x00FA, 0x0171, 0x00FC, 0x00FD, 0x0163, 0x02D9,
-};
+// The driver's own pure conversions, so that the tool and the driver agree on every byte.
+std::string Cp1250ToUtf8(std::string_view cp1250) { return zelk::text::Cp1250ToUtf8(cp1250); }
 
-void AppendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-}  // namespace
-
-std::string Cp1250ToUtf8(std::string_view cp1250) {
-    std::string out;
-    out.reserve(cp1250.size() + cp1250.size() / 4);
-    for (char c : cp1250) {
-        auto b = static_cast<unsigned char>(c);
-        if (b < 0x80) {
-            out += c;
-        } else {
-            uint16_t cp = kUpper[b - 0x80];
-            AppendUtf8(out, cp != 0 ? cp : 0xFFFD);  // an unassigned byte shows as the replacement sign
-        }
-    }
-    return out;
-}
-
-std::string Utf8ToCp1250(std::string_view utf8) {
-    std::string out;
-    out.reserve(utf8.size());
-    for (size_t i = 0; i < utf8.size();) {
-        auto b = static_cast<unsigned char>(utf8[i]);
-        uint32_t cp;
-        size_t len;
-        if (b < 0x80) { cp = b; len = 1; }
-        else if ((b & 0xE0) == 0xC0) { cp = b & 0x1Fu; len = 2; }
-        else if ((b & 0xF0) == 0xE0) { cp = b & 0x0Fu; len = 3; }
-        else if ((b & 0xF8) == 0xF0) { cp = b & 0x07u; len = 4; }
-        else { out += '?'; ++i; continue; }
-        if (i + len > utf8.size()) { out += '?'; break; }
-        bool ok = true;
-        for (size_t k = 1; k < len; ++k) {
-            auto c = static_cast<unsigned char>(utf8[i + k]);
-            if ((c & 0xC0) != 0x80) { ok = false; break; }
-            cp = (cp << 6) | (c & 0x3Fu);
-        }
-        if (!ok) { out += '?'; ++i; continue; }
-        i += len;
-        if (cp < 0x80) { out += static_cast<char>(cp); continue; }
-        char found = '?';
-        for (int k = 0; k < 128; ++k)
-            if (kUpper[k] == cp) { found = static_cast<char>(0x80 + k); break; }
-        out += found;
-    }
-    return out;
-}
+std::string Utf8ToCp1250(std::string_view utf8) { return zelk::text::Utf8ToCp1250(utf8); }
 
 size_t DisplayWidth(std::string_view utf8) {
     size_t n = 0;

@@ -1,35 +1,22 @@
 #include "status_texts.h"
 
+#include "config/status_texts.h"
+#include "config/text.h"
+
 namespace zelk::tool {
 
-const char* const kStatusTexts[kStatusCount] = {
-    "V pořádku",
-    "Chyba knihovny (nelze vytvořit datovou strukturu)",
-    "Chyba knihovny (neplatný pointer)",
-    "Chyba knihovny (neplatná data)",
-    "Chybný parametrický soubor",
-    "Kanál nepoužit",
-    "Kanál nedefinován",
-    "Chybná REAL hodnota kanálu",
-    "Nelze vytvořit okno ovladače",
-    "Nenalezen USB modul",
-    "Chyba volání funkce knihovny FTDI ",
-    "Chyba otevření USB modulu",
-    "Chyba USB modulu (restart)",
-    "Chyba povelu",
-    "Chyba synchronizace dat USB linky",
-    "Timeout USB linky",
-    "Chyba přístupu na disk",
-    "Zadaný ZELK modul není ovladačem podporován",
-};
+namespace {
+// The driver's status table, shown as UTF-8.
+std::string Utf8Status(int code) { return zelk::text::Cp1250ToUtf8(zelk::StatusTexts[code]); }
+}  // namespace
 
 int StatusCodeOfText(const std::string& text) {
     // A channel's own statuses first: they share the texts of entries 5 and 6.
-    if (text == kStatusTexts[5]) return 99;
-    if (text == kStatusTexts[6]) return 100;
+    if (text == Utf8Status(5)) return 99;
+    if (text == Utf8Status(6)) return 100;
     if (text == "Nenalezen požadovaný USB modul.") return 5;
     for (int code = 0; code < kStatusCount; ++code) {
-        std::string t = kStatusTexts[code];
+        std::string t = Utf8Status(code);
         if (text == t || text.rfind(t + " - ", 0) == 0) return code;
     }
     return -1;

@@ -5,7 +5,6 @@
 namespace zelk::tool {
 
 constexpr int kStatusCount = 18;
-extern const char* const kStatusTexts[kStatusCount];  // UTF-8, index = device status code
 
 // The code of a status text (UTF-8) as a channel or the device reports it: 0..17, 99
 // "Kanál nepoužit", 100 "Kanál nedefinován"; -1 when it matches none.
