@@ -59,7 +59,7 @@ using FnDP = void(HOST_CDECL*)(void*, uint32_t, int32_t, int32_t, int32_t, int32
 using FnQP = void(HOST_CDECL*)(void*, int32_t, const char*, int32_t, Value*);
 
 #if defined(_WIN32)
-void* OpenLibrary() { return reinterpret_cast<void*>(LoadLibraryA("rq_zelk2716e_sim.dll")); }
+void* OpenLibrary(const char* path) { return reinterpret_cast<void*>(LoadLibraryA(path ? path : "rq_zelk2716e_sim.dll")); }
 void* Symbol(void* lib, const char* name) {
     return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(lib), name));
 }
@@ -77,7 +77,7 @@ char DecimalSeparator() {
 }
 void SleepMs(unsigned ms) { Sleep(ms); }
 #else
-void* OpenLibrary() { return dlopen(ZELK_SIM_DRIVER_PATH, RTLD_NOW | RTLD_LOCAL); }
+void* OpenLibrary(const char* path) { return dlopen(path ? path : ZELK_SIM_DRIVER_PATH, RTLD_NOW | RTLD_LOCAL); }
 void* Symbol(void* lib, const char* name) { return dlsym(lib, name); }
 void CloseLibrary(void* lib) { dlclose(lib); }
 std::string CurrentDirectory() {
@@ -121,8 +121,10 @@ std::string ReadFile(const std::string& path) {
 
 }  // namespace
 
-int main() {
-    void* lib = OpenLibrary();
+// Argument: the driver library to load (default: the simulated-module variant). The plain
+// driver finds the simulator's drop-in D2XX library through the ordinary library search.
+int main(int argc, char** argv) {
+    void* lib = OpenLibrary(argc > 1 ? argv[1] : nullptr);
     if (lib == nullptr) {
         std::fprintf(stderr, "driver library not loaded\n");
         return 2;
