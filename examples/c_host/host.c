@@ -3,6 +3,7 @@
  * stops. Build: cc host.c -o host -ldl;  run: ./host DRIVER_LIBRARY PARAMETER_FILE
  * The parameter file path must be absolute or contain a folder: a bare name is looked up
  * beside the host's executable. Texts come back in Windows-1250. */
+#include <stdatomic.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
@@ -37,12 +38,13 @@ typedef void (*ChannelFn)(void*, uint32_t);
 typedef uint8_t (*FinalizedFn)(void*, uint32_t, int32_t*);
 typedef void (*GetInputFn)(void*, uint32_t, Value*);
 
-static volatile int32_t notifications;
+/* Written on the driver's notification thread, read here: an atomic, not a plain int. */
+static atomic_int notifications;
 
 /* Runs on the driver's notification thread: a request we finalized too early is done. */
 static int32_t OnNotify(uint32_t userValue, int32_t kind, void* instance) {
     (void)userValue; (void)kind; (void)instance;
-    notifications++;
+    atomic_fetch_add(&notifications, 1);
     return 0;
 }
 
@@ -116,7 +118,7 @@ int main(int argc, char** argv) {
             printf("channel 99: %s\n", text);
         }
     }
-    printf("notifications: %d\n", (int)notifications);
+    printf("notifications: %d\n", atomic_load(&notifications));
     Done(inst);
     DisposeDriver(inst);
     return status == 0 ? 0 : 3;
