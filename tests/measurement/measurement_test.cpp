@@ -5,12 +5,17 @@
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <random>
+#include <regex>
 #include <iterator>
 #include <string>
+#ifndef _WIN32
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include "acquisition/measurement.h"
 #include "config/log.h"
@@ -18,6 +23,7 @@
 #include "config/text.h"
 #include "core/Pomocny.h"
 #include "core/channel_map.h"
+#include "platform/platform.h"
 #include "records/conversion.h"
 #include "records/dbase.h"
 #include "sim/sim.h"
@@ -28,10 +34,14 @@ using namespace std::chrono_literals;
 
 namespace {
 
+// A fresh folder under the system's temporary directory, ending in the path separator.
 std::string TempDir() {
-    char tmpl[] = "/tmp/zelk_meas_XXXXXX";
-    const char* p = mkdtemp(tmpl);
-    return p ? std::string(p) + "/" : std::string();
+    static int serial = 0;
+    const auto base = std::filesystem::temp_directory_path();
+    for (;;) {
+        auto p = base / ("zelk_meas_" + std::to_string(std::random_device{}()) + "_" + std::to_string(serial++));
+        if (std::filesystem::create_directory(p)) return p.string() + zelk::plat::PathSeparator();
+    }
 }
 
 std::string ReadAll(const std::string& path) {
@@ -292,7 +302,12 @@ TEST_F(MeasurementTest, NoDataWithinTheTimeoutEndsWith256AndTheStopConverts) {
     ASSERT_TRUE(UploadUntil([&] { return d.Device.MeasurementRunning == 0; }));
     EXPECT_EQ(Status(), 256);
     EXPECT_EQ(DeviceStatusCode(d), 0);
-    EXPECT_NE(Markers("UD ", logFrom).find("(1a) P=0|(10)|(99)|"), std::string::npos);
+    // The last call finds less than one record queued (a part of one may be in flight when
+    // the module falls silent), resets the module and ends.
+    std::smatch m;
+    const std::string markers = Markers("UD ", logFrom);
+    ASSERT_TRUE(std::regex_search(markers, m, std::regex(R"(\(1a\) P=(\d+)\|\(10\)\|\(99\)\|$)"))) << markers;
+    EXPECT_LT(std::stoul(m[1].str()), 38u);
     EXPECT_EQ(d.ConversionPending.load(), 1);
     EXPECT_TRUE(d.ConvThreads.empty());
     const uint32_t kept = d.Device.StoredRecordCount;
@@ -409,6 +424,8 @@ TEST_F(MeasurementTest, ACommandFailureAtTheStartGives512) {
 }
 
 // The file size limit of a child process makes an append fail after some blocks.
+// The file size limit of a child process is a POSIX facility.
+#ifndef _WIN32
 TEST_F(MeasurementTest, AFailingAppendGives1024AndKeepsTheEarlierBlocks) {
     sim::GlobalBench().SetSignalMode(0, sim::SignalMode::Sequence);
     CloseLog(&d);  // the log must not be what hits the limit
@@ -444,6 +461,8 @@ TEST_F(MeasurementTest, AFailingAppendGives1024AndKeepsTheEarlierBlocks) {
 
 // With the acquisition thread running: every record produced from the start to the
 // requested count reaches the record file and the table, in order.
+#endif
+
 TEST_F(MeasurementTest, TenSecondsAtOneHundredMicrosecondsLoseNothing) {
     sim::Bench& b = sim::GlobalBench();
     b.SetSignalMode(0, sim::SignalMode::Sequence);

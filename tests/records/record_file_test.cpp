@@ -2,7 +2,9 @@
 // conversion thread that does it for a finished measurement.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+#include <random>
 #include <iterator>
 #include <string>
 #include <sys/stat.h>
@@ -10,6 +12,7 @@
 
 #include "config/numtext.h"
 #include "core/Pomocny.h"
+#include "platform/platform.h"
 #include "records/conversion.h"
 #include "records/dbase_file.h"
 #include "records/record_file.h"
@@ -18,10 +21,14 @@ using namespace zelk;
 
 namespace {
 
+// A fresh folder under the system's temporary directory, ending in the path separator.
 std::string TempDir() {
-    char tmpl[] = "/tmp/zelk_records_XXXXXX";
-    const char* p = mkdtemp(tmpl);
-    return p ? std::string(p) + "/" : std::string();
+    static int serial = 0;
+    const auto base = std::filesystem::temp_directory_path();
+    for (;;) {
+        auto p = base / ("zelk_records_" + std::to_string(std::random_device{}()) + "_" + std::to_string(serial++));
+        if (std::filesystem::create_directory(p)) return p.string() + zelk::plat::PathSeparator();
+    }
 }
 
 std::string ReadAll(const std::string& path) {
@@ -76,7 +83,8 @@ TEST(RecordFileName, BuiltFromDirectorySerialAndStartTime) {
               "/data/Zelk2716e_00000000_20261206_231106");
     EXPECT_EQ(records::RecordBaseName("", "12000001", At(2027, 1, 1, 0, 0, 0)), "Zelk2716e_12000001_20270101_000000");
     // A directory given without its closing separator still gets one.
-    EXPECT_EQ(records::RecordBaseName("/data", "1", At(2027, 1, 1, 0, 0, 0)), "/data/Zelk2716e_1_20270101_000000");
+    EXPECT_EQ(records::RecordBaseName("/data", "1", At(2027, 1, 1, 0, 0, 0)),
+              std::string("/data") + plat::PathSeparator() + "Zelk2716e_1_20270101_000000");
 }
 
 TEST(RecordFileCreate, MakesTheWholeDirectoryTreeAndAnEmptyFile) {

@@ -13,6 +13,21 @@
 #include "window/Hlavni.h"
 #include "window/window_api.h"
 
+#ifdef _WIN32
+#include <windows.h>
+// The real window's timer ticks arrive through the message loop of the thread that made it.
+static void PumpMessages() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+#else
+// The headless window refreshes on its own timer thread.
+static void PumpMessages() {}
+#endif
+
 namespace zelk {
 namespace {
 
@@ -109,14 +124,20 @@ TEST_F(WindowModel, AnalogChannelShowsNameInputRangeAndConstants) {
     EXPECT_EQ(form.Label[29].Caption, "Kanál 3"_cp);
     EXPECT_EQ(form.Label[30].Caption, "3");
     EXPECT_EQ(form.Label[31].Caption, "10V");
-    EXPECT_EQ(form.Label[37].Caption, "1.0000 / 0.0000");
+    // The locale's decimal separator ("," in the Czech locale on Windows).
+    auto sep = [](std::string s) {
+        for (char& c : s)
+            if (c == '.') c = plat::DecimalSeparator();
+        return s;
+    };
+    EXPECT_EQ(form.Label[37].Caption, sep("1.0000 / 0.0000"));
     EXPECT_EQ(form.Label[35].Caption, "Kanál nepoužit"_cp);
 
     // Constants keep eight significant digits; back to an undefined index hides the rows.
     d.Cfg.ChannelConstA[3] = 123456.789;
     d.Cfg.ChannelConstB[3] = -0.00012345;
     form.VypisDiagnostikaKanalu();
-    EXPECT_EQ(form.Label[37].Caption, "123456.7900 / -0.0001");
+    EXPECT_EQ(form.Label[37].Caption, sep("123456.7900 / -0.0001"));
     form.Edit1.Text = "203";
     form.Edit1KeyPress(13);
     EXPECT_EQ(form.Label[28].Caption, ChannelDescription(203));
@@ -206,6 +227,7 @@ protected:
     bool WaitForText(const std::string& part) {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (std::chrono::steady_clock::now() < deadline) {
+            PumpMessages();
             if (WindowContentsText(w).find(part) != std::string::npos) return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
