@@ -80,9 +80,9 @@ TEST(DecodeSamples, InputBlockFillsAnalogCounterAndDigitalChannels) {
         const uint16_t s = static_cast<uint16_t>(1000 * k + 7);
         EXPECT_EQ(d->Channels[k].LongValue, s) << k;
         EXPECT_DOUBLE_EQ(d->Channels[k].RealValue, ConvertSample(s, 0, 1.0, 0.0)) << k;
-        EXPECT_EQ(d->Channels[k].TextValue, SampleValueText(ConvertSample(s, 0, 1.0, 0.0), '.')) << k;
+        EXPECT_EQ(d->Channels[k].TextValue, SampleValueText(ConvertSample(s, 0, 1.0, 0.0), plat::DecimalSeparator())) << k;
     }
-    EXPECT_EQ(d->Channels[2].TextValue, "-0.2000 V");
+    EXPECT_EQ(d->Channels[2].TextValue, SampleValueText(-0.2, plat::DecimalSeparator()));
     EXPECT_DOUBLE_EQ(d->Channels[7].RealValue, 2.0);
     EXPECT_EQ(d->Channels[4].BoolValue, 1);  // left alone
     EXPECT_EQ(d->Channels[80].LongValue, 0xBEEFu);
@@ -127,7 +127,7 @@ TEST(DecodeSamples, RecordWithFourChannelsAndOnlyCnt1TakesCnt1FromOffset8) {
     plat::LockGuard g(d->DataLock);
     EXPECT_EQ(d->Channels[0].LongValue, 100u);
     EXPECT_EQ(d->Channels[3].LongValue, 103u);
-    EXPECT_EQ(d->Channels[1].TextValue, "-0.2000 V");
+    EXPECT_EQ(d->Channels[1].TextValue, SampleValueText(-0.2, plat::DecimalSeparator()));
     EXPECT_EQ(d->Channels[4].LongValue, 4444u);
     EXPECT_EQ(d->Channels[81].LongValue, 4321u);
     EXPECT_EQ(d->Channels[80].LongValue, 77u);

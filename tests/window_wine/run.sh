@@ -19,12 +19,17 @@ if [ -z "${ZELK_IN_XVFB:-}" ]; then
   exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
 fi
 
-if [ ! -f "$ZELK_WINEPREFIX/.desktop-set" ]; then
-  wine_run reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-  wine_run reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 800x600 /f >/dev/null 2>&1
-  WINEPREFIX=$ZELK_WINEPREFIX wineserver -w || true
-  touch "$ZELK_WINEPREFIX/.desktop-set"
-fi
+# wine-run gives the Czech runs a prefix of their own ("-cs"): set up both.
+for flag in "" --czech; do
+  prefix=$ZELK_WINEPREFIX
+  [ -n "$flag" ] && prefix=$ZELK_WINEPREFIX-cs
+  if [ ! -f "$prefix/.desktop-set" ]; then
+    wine_run $flag reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+    wine_run $flag reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 800x600 /f >/dev/null 2>&1
+    WINEPREFIX=$prefix wineserver -w || true
+    touch "$prefix/.desktop-set"
+  fi
+done
 
 status=0
 cd "$out"
@@ -52,4 +57,5 @@ for locale in default czech; do
   [ $rc -eq 0 ] || status=1
 done
 WINEPREFIX=$ZELK_WINEPREFIX wineserver -k 2>/dev/null || true
+WINEPREFIX=$ZELK_WINEPREFIX-cs wineserver -k 2>/dev/null || true
 exit $status
