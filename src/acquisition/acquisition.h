@@ -7,6 +7,8 @@
 namespace zelk {
 
 struct TData;
+struct TJedenKanal;
+struct StatusPair;
 
 void MarkRequestsProcessed(TData* d);
 // Finishes every Processed request.
@@ -26,6 +28,9 @@ void DecodeSamples(TData* d, const uint8_t* samples);
 void DecodeInputBlock(TData* d, const uint8_t* block, const std::array<uint8_t, 16>& rangeCodes);
 // Channels 97, 98, 99 from the device status.
 void RefreshStatusChannels(TData* d);
+// The value of status channel 97 (1 while in error), 98 (the code) or 99 (the text) from the
+// device status; other channels are left alone. Called with DataLock held.
+void SetStatusChannelValue(uint32_t ch, TJedenKanal& c, const StatusPair& status);
 
 void ReadInputs(TData* d);
 void WriteDigitalOutput(TData* d);

@@ -49,26 +49,26 @@ void TakeBatchIntoPass(TData* d, uint8_t batch) {
         if ((ch.Pending != 0 || ch.Processed != 0) && ch.RequestBatch == batch) ch.InPass = 1;
 }
 
+void SetStatusChannelValue(uint32_t ch, TJedenKanal& c, const StatusPair& status) {
+    const uint8_t failed = status.code != 0 ? 1 : 0;
+    if (ch == 97) {
+        c.LongValue = failed;
+        c.RealValue = failed;
+        c.BoolValue = failed;
+        c.TextValue = failed ? "1" : "0";
+    } else if (ch == 98 || ch == 99) {
+        c.LongValue = status.code;
+        c.RealValue = status.code;
+        c.BoolValue = 0;
+        c.TextValue = ch == 98 ? text::Decimal(static_cast<uint32_t>(status.code)) : status.text;
+    }
+}
+
 void RefreshStatusChannels(TData* d) {
     if (d == nullptr) return;
     const StatusPair status = GetDeviceStatus(*d);
-    const uint8_t failed = status.code != 0 ? 1 : 0;
     plat::LockGuard g(d->DataLock);
-    TJedenKanal& c97 = d->Channels[97];
-    c97.LongValue = failed;
-    c97.RealValue = failed;
-    c97.BoolValue = failed;
-    c97.TextValue = failed ? "1" : "0";
-    TJedenKanal& c98 = d->Channels[98];
-    c98.LongValue = status.code;
-    c98.RealValue = status.code;
-    c98.BoolValue = 0;
-    c98.TextValue = text::Decimal(static_cast<uint32_t>(status.code));
-    TJedenKanal& c99 = d->Channels[99];
-    c99.LongValue = status.code;
-    c99.RealValue = status.code;
-    c99.BoolValue = 0;
-    c99.TextValue = status.text;
+    for (uint32_t ch = 97; ch <= 99; ++ch) SetStatusChannelValue(ch, d->Channels[ch], status);
 }
 
 }  // namespace zelk

@@ -44,26 +44,4 @@ void FinishNow(TJedenKanal& c, const StatusPair& status) {
     c.Finished = 1;
 }
 
-void SetStatus97(TJedenKanal& c, uint8_t code) {
-    bool bad = code != 0;
-    c.LongValue = bad ? 1 : 0;
-    c.RealValue = bad ? 1.0 : 0.0;
-    c.BoolValue = bad ? 1 : 0;
-    c.TextValue = bad ? "1" : "0";
-}
-
-void SetStatus98(TJedenKanal& c, uint8_t code) {
-    c.LongValue = code;
-    c.RealValue = code;
-    c.BoolValue = 0;
-    c.TextValue = text::Decimal(static_cast<uint32_t>(code));
-}
-
-void SetStatus99(TJedenKanal& c, const StatusPair& status) {
-    c.LongValue = status.code;
-    c.RealValue = status.code;
-    c.BoolValue = 0;
-    c.TextValue = status.text;
-}
-
 }  // namespace zelk::host

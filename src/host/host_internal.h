@@ -31,11 +31,6 @@ bool ChannelDefined(TData* d, uint32_t ch);
 // Finishes a channel's request at once with the device status (under DataLock).
 void FinishNow(TJedenKanal& c, const StatusPair& status);
 
-// Channels 97, 98 and 99 from the device status.
-void SetStatus97(TJedenKanal& c, uint8_t code);
-void SetStatus98(TJedenKanal& c, uint8_t code);
-void SetStatus99(TJedenKanal& c, const StatusPair& status);
-
 inline int32_t TagOf(const ZelkValue& v) { return v.tag; }
 inline uint32_t PayloadLong(const ZelkValue& v) {
     uint32_t x;

@@ -67,13 +67,13 @@ void DoInputRequest(TData* d, uint32_t ch) {
             c.RequestBatch = kInputBatch;
             c.InPass = 0;
         } else if (ch == 97) {
-            SetStatus97(c, status.code);
+            SetStatusChannelValue(97, c, status);
             finishNow = true;
         } else if (ch == 98) {
-            SetStatus98(c, status.code);
+            SetStatusChannelValue(98, c, status);
             finishNow = true;
         } else if (ch == 99) {
-            SetStatus99(c, status);
+            SetStatusChannelValue(99, c, status);
             finishNow = true;
         } else if (ch == 165) {
             const double p = d->Device.Settings.TimerPeriodUs;

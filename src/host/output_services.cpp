@@ -119,10 +119,8 @@ void DoOutputRequest(TData* d, uint32_t ch, const ZelkValue& value) {
             plat::LockGuard g(d->DataLock);
             FinishNow(d->Channels[ch], status);
             TKanal& t = d->Channels;
-            SetStatus97(t[97], status.code);
-            SetStatus98(t[98], status.code);
-            SetStatus99(t[99], status);
-            for (int k = 97; k <= 99; ++k) {
+            for (uint32_t k = 97; k <= 99; ++k) {
+                SetStatusChannelValue(k, t[k], status);
                 t[k].Status = status.code;
                 t[k].StatusText = status.text;
             }

@@ -235,20 +235,21 @@ Win32View* ViewOfWindow(HWND h) { return reinterpret_cast<Win32View*>(GetWindowL
 
 Win32View* ViewOf(TForm1* w) { return w ? static_cast<Win32View*>(w->View.get()) : nullptr; }
 
+// The view travels in the creation parameters and is kept in the window's user data.
+void AttachViewOnCreate(HWND h, UINT msg, LPARAM lp) {
+    if (msg != WM_NCCREATE) return;
+    auto* cs = reinterpret_cast<CREATESTRUCTW*>(lp);
+    SetWindowLongPtrW(h, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
+}
+
 LRESULT CALLBACK FormProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
-    if (msg == WM_NCCREATE) {
-        auto* cs = reinterpret_cast<CREATESTRUCTW*>(lp);
-        SetWindowLongPtrW(h, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
-    }
+    AttachViewOnCreate(h, msg, lp);
     Win32View* v = ViewOfWindow(h);
     return v ? v->OnFormMessage(h, msg, wp, lp) : DefWindowProcW(h, msg, wp, lp);
 }
 
 LRESULT CALLBACK PanelProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
-    if (msg == WM_NCCREATE) {
-        auto* cs = reinterpret_cast<CREATESTRUCTW*>(lp);
-        SetWindowLongPtrW(h, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
-    }
+    AttachViewOnCreate(h, msg, lp);
     Win32View* v = ViewOfWindow(h);
     return v ? v->OnPanelMessage(h, msg, wp, lp) : DefWindowProcW(h, msg, wp, lp);
 }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <random>
 #include <string>
 
 #if defined(_WIN32)
@@ -162,7 +163,9 @@ int main(int argc, char** argv) {
     CHECK(std::strcmp(info, "Ovlada\xE8") == 0);
 
     // Parameter file in code page 1250 for the first simulated module, log at level 3.
-    const std::string base = CurrentDirectory() + "host_dll_" + std::to_string(ProcessId());
+    // Runs in the two locales use separate wine prefixes whose process ids can coincide.
+    const std::string base = CurrentDirectory() + "host_dll_" + std::to_string(ProcessId()) + "_" +
+                             std::to_string(std::random_device{}());
     const std::string ini = base + ".ini";
     const std::string log = base + ".log";
     {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <fstream>
 #include <set>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,6 +16,13 @@
 
 namespace zelk {
 namespace {
+
+// Runs in the two locales use separate wine prefixes whose process ids can coincide.
+std::string RunToken() {
+    static const std::string token = std::to_string(std::random_device{}());
+    return token;
+}
+
 
 std::string Cp(const char8_t* s) { return text::Utf8ToCp1250(reinterpret_cast<const char*>(s)); }
 
@@ -198,7 +206,7 @@ TEST(IniPeer, ReaderAgreesWithGetPrivateProfileStringA) {
     std::vector<Case> corpus = Corpus();
     ASSERT_GE(corpus.size(), 30u);
     for (const Case& c : corpus) {
-        std::string path = std::string(cwd) + "\\ini_peer_" + std::to_string(GetCurrentProcessId()) + "_" +
+        std::string path = std::string(cwd) + "\\ini_peer_" + std::to_string(GetCurrentProcessId()) + "_" + RunToken() + "_" +
                            std::to_string(index++) + ".ini";
         {
             std::ofstream out(path, std::ios::binary);
@@ -264,7 +272,7 @@ TEST(IniPeer, KnownDifferencesFollowWindows) {
     ASSERT_NE(GetCurrentDirectoryA(MAX_PATH, cwd), 0u);
     int index = 0;
     for (const Known& c : cases) {
-        std::string path = std::string(cwd) + "\\ini_known_" + std::to_string(GetCurrentProcessId()) + "_" +
+        std::string path = std::string(cwd) + "\\ini_known_" + std::to_string(GetCurrentProcessId()) + "_" + RunToken() + "_" +
                            std::to_string(index++) + ".ini";
         std::ofstream(path, std::ios::binary) << c.bytes;
         ini::IniFile ours;
