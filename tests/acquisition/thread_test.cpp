@@ -157,6 +157,13 @@ TEST_F(AcquisitionThreadTest, WhileAMeasurementRunsRequestsFinishEveryPassAndThe
 
     in.d->Device.MeasurementRunning = 0;
     ASSERT_TRUE(WaitUntil([&] { return in.d->InputBatchComplete == 0; }));
+    // The flag is taken when the input pass begins; the status refresh at the end of that
+    // pass puts channel 98's text back, so the pass is over once it reads "9" again.
+    {
+        plat::LockGuard g(in.d->DataLock);
+        in.d->Channels[98].TextValue = "x";
+    }
+    ASSERT_TRUE(WaitUntil([&] { return in.Channel(98).TextValue == "9"; }));
     in.Stop();
     const auto log = in.LogTexts();
     ExpectInOrder(log, {"TUD 2a", "TUD 2a2", "TUD 2a3", "TUD 2b", "TUD 2b2", "TUD 2b3"});
