@@ -92,6 +92,14 @@ inline int FindLine(const std::vector<std::string>& lines, const std::string& te
     return -1;
 }
 
+// The first line after `after` written by a host call ("RQ_..."), skipping the
+// lines the driver's own threads may have written in between; empty when absent.
+inline std::string NextHostCallLine(const std::vector<std::string>& lines, int after) {
+    for (size_t i = static_cast<size_t>(after) + 1; i < lines.size(); ++i)
+        if (lines[i].rfind("RQ_", 0) == 0) return lines[i];
+    return {};
+}
+
 inline ZelkValue Long(uint32_t v) {
     ZelkValue r{ZELK_TAG_LONGCARD, {}};
     std::memcpy(r.payload, &v, sizeof v);

@@ -263,7 +263,7 @@ TEST_F(Cycles, DriverProcAndQueryProc) {
     const auto lines = LogTexts(log);
     int f9 = FindLine(lines, "RQ_DP  (0) F=9");
     ASSERT_GE(f9, 0);
-    EXPECT_EQ(lines[f9 + 1], "RQ_DP  (99)");
+    EXPECT_EQ(NextHostCallLine(lines, f9), "RQ_DP  (99)");
     EXPECT_GE(FindLine(lines, "RQ_QP  (99)"), 0);
 }
 
