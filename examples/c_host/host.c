@@ -1,12 +1,26 @@
-/* A minimal host of the ZELK-2716E driver: loads the library, starts one instance with a
- * parameter file, runs one read cycle of analog channels 0..3 and the device status, and
- * stops. Build: cc host.c -o host -ldl;  run: ./host DRIVER_LIBRARY PARAMETER_FILE
+/* A small host of the ZELK-2716E driver, in C11. It loads the library at run time, starts
+ * one instance with a parameter file, runs one read cycle of analog channels 0..3 and the
+ * device status, one write cycle (digital output), and, when a record count is given, a
+ * timed measurement that it follows through the driver's notifications. Texts come back in
+ * Windows-1250.
+ *
+ *   cc -std=c11 -Wall -Wextra -I include examples/c_host/host.c -o host -ldl
+ *   ./host DRIVER_LIBRARY PARAMETER_FILE [RECORDS]
+ *
  * The parameter file path must be absolute or contain a folder: a bare name is looked up
- * beside the host's executable. Texts come back in Windows-1250. */
+ * beside the host's executable. The measurement writes its files into the folder that the
+ * parameter file names ([Konverze souboru] Adresář). */
+#if !defined(_WIN32)
+#define _POSIX_C_SOURCE 200809L /* nanosleep under -std=c11 */
+#endif
 #include <stdatomic.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+
+#define ZELK2716E_NO_PROTOTYPES /* the library is loaded at run time */
+#include "zelk2716e.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -24,33 +38,108 @@ static void SLEEP_MS(int ms) {
 }
 #endif
 
-/* The host's value record: a type tag and 8 payload bytes, 12 bytes, alignment 4. */
-typedef struct {
-    int32_t tag;
-    uint8_t payload[8];
-} Value;
+/* The exports this host uses. */
+static ZelkMakeDriverFn MakeDriver;
+static ZelkDisposeDriverFn DisposeDriver;
+static ZelkInitFn Init;
+static ZelkDoneFn Done;
+static ZelkInputRequestFn InputRequest;
+static ZelkInputRequestCompletedFn InputRequestCompleted;
+static ZelkInputFinalizedFn InputFinalized;
+static ZelkGetInputFn GetInput;
+static ZelkOutputRequestFn OutputRequest;
+static ZelkOutputRequestCompletedFn OutputRequestCompleted;
+static ZelkOutputFinalizedFn OutputFinalized;
 
-typedef int32_t (*Callback)(uint32_t userValue, int32_t kind, void* instance);
-typedef void* (*MakeDriverFn)(void);
-typedef void (*InstanceFn)(void*);
-typedef uint8_t (*InitFn)(void*, uint32_t, const char*, int32_t, char*, uint32_t, uint32_t, uint32_t, Callback);
-typedef void (*ChannelFn)(void*, uint32_t);
-typedef uint8_t (*FinalizedFn)(void*, uint32_t, int32_t*);
-typedef void (*GetInputFn)(void*, uint32_t, Value*);
+/* Notifications by kind (0 input, 1 output). Written on the driver's notification thread,
+ * read here: atomics, not plain ints. */
+static atomic_uint notifications[2];
 
-/* Written on the driver's notification thread, read here: an atomic, not a plain int. */
-static atomic_int notifications;
-
-/* Runs on the driver's notification thread: a request we finalized too early is done. */
-static int32_t OnNotify(uint32_t userValue, int32_t kind, void* instance) {
-    (void)userValue; (void)kind; (void)instance;
-    atomic_fetch_add(&notifications, 1);
+static int32_t ZELK_CDECL OnNotify(uint32_t userValue, int32_t kind, void* instance) {
+    (void)userValue;
+    (void)instance;
+    if (kind == 0 || kind == 1) atomic_fetch_add(&notifications[kind], 1u);
     return 0;
 }
 
+/* Finalizes each channel; one that is not finished yet is reported by a notification of
+ * `kind`, which this waits for (at most timeoutMs in all) before finalizing again. */
+static int FinishAll(void* inst, const uint32_t* channels, int count, int kind, int timeoutMs) {
+    ZelkInputFinalizedFn finalize = kind == 0 ? InputFinalized : OutputFinalized;
+    int waited = 0;
+    for (int i = 0; i < count; ++i) {
+        for (;;) {
+            unsigned seen = atomic_load(&notifications[kind]);
+            int32_t err = 0;
+            if (finalize(inst, channels[i], &err) == 1) break;
+            while (atomic_load(&notifications[kind]) == seen && waited < timeoutMs) {
+                SLEEP_MS(1);
+                ++waited;
+            }
+            if (waited >= timeoutMs) return 0;
+        }
+    }
+    return 1;
+}
+
+static ZelkValue Longcard(uint32_t v) {
+    ZelkValue r;
+    memset(&r, 0, sizeof r);
+    r.tag = ZELK_TAG_LONGCARD;
+    memcpy(r.payload, &v, sizeof v);
+    return r;
+}
+
+static uint32_t ReadLongcard(void* inst, uint32_t ch) {
+    ZelkValue v = Longcard(0);
+    GetInput(inst, ch, &v);
+    uint32_t x;
+    memcpy(&x, v.payload, sizeof x);
+    return x;
+}
+
+/* One read cycle of a longcard channel. */
+static int ReadOne(void* inst, uint32_t ch, uint32_t* value) {
+    InputRequest(inst, ch);
+    InputRequestCompleted(inst);
+    if (!FinishAll(inst, &ch, 1, 0, 5000)) return 0;
+    *value = ReadLongcard(inst, ch);
+    return 1;
+}
+
+/* One write cycle: every value requested, the batch ended, each channel finalized. */
+static int WriteCycle(void* inst, const uint32_t* channels, const uint32_t* values, int count) {
+    for (int i = 0; i < count; ++i) OutputRequest(inst, channels[i], Longcard(values[i]));
+    OutputRequestCompleted(inst);
+    return FinishAll(inst, channels, count, 1, 5000);
+}
+
+/* Starts a measurement of `records` records and follows channel 203 until the driver has
+ * stored them (and, in DBF mode, converted them). */
+static int Measure(void* inst, uint32_t records) {
+    const uint32_t start[] = {ZELK_CH_MEASURE_RECORDS, ZELK_CH_MEASURE_START};
+    const uint32_t startValues[] = {records, 1};
+    if (!WriteCycle(inst, start, startValues, 2)) {
+        fprintf(stderr, "the start did not finish\n");
+        return 0;
+    }
+    uint32_t status = ZELK_MEASURE_RUNNING, stored = 0;
+    int seenRunning = 0;
+    for (int cycle = 0; cycle < 6000; ++cycle) {
+        if (!ReadOne(inst, ZELK_CH_MEASURE_STATUS, &status) || !ReadOne(inst, ZELK_CH_MEASURE_STORED, &stored)) break;
+        if (status == ZELK_MEASURE_RUNNING || status == ZELK_MEASURE_CONVERTING) seenRunning = 1;
+        else if (seenRunning || stored > 0) break;
+        SLEEP_MS(10);
+    }
+    printf("measurement: %u records stored, status %u\n", stored, status);
+    return status == ZELK_MEASURE_IDLE && stored == records;
+}
+
+#define BIND(name) (name = (Zelk##name##Fn)SYMBOL(lib, #name)) != NULL
+
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        fprintf(stderr, "usage: %s DRIVER_LIBRARY PARAMETER_FILE\n", argv[0]);
+    if (argc != 3 && argc != 4) {
+        fprintf(stderr, "usage: %s DRIVER_LIBRARY PARAMETER_FILE [RECORDS]\n", argv[0]);
         return 1;
     }
     void* lib = LOAD(argv[1]);
@@ -58,16 +147,10 @@ int main(int argc, char** argv) {
         fprintf(stderr, "cannot load %s\n", argv[1]);
         return 2;
     }
-    MakeDriverFn MakeDriver = (MakeDriverFn)SYMBOL(lib, "MakeDriver");
-    InstanceFn DisposeDriver = (InstanceFn)SYMBOL(lib, "DisposeDriver");
-    InitFn Init = (InitFn)SYMBOL(lib, "Init");
-    InstanceFn Done = (InstanceFn)SYMBOL(lib, "Done");
-    ChannelFn InputRequest = (ChannelFn)SYMBOL(lib, "InputRequest");
-    InstanceFn InputRequestCompleted = (InstanceFn)SYMBOL(lib, "InputRequestCompleted");
-    FinalizedFn InputFinalized = (FinalizedFn)SYMBOL(lib, "InputFinalized");
-    GetInputFn GetInput = (GetInputFn)SYMBOL(lib, "GetInput");
-    if (!MakeDriver || !DisposeDriver || !Init || !Done || !InputRequest || !InputRequestCompleted ||
-        !InputFinalized || !GetInput) {
+    /* A data pointer converted to a function pointer: what dlsym/GetProcAddress give. */
+    if (!(BIND(MakeDriver) && BIND(DisposeDriver) && BIND(Init) && BIND(Done) && BIND(InputRequest) &&
+          BIND(InputRequestCompleted) && BIND(InputFinalized) && BIND(GetInput) && BIND(OutputRequest) &&
+          BIND(OutputRequestCompleted) && BIND(OutputFinalized))) {
         fprintf(stderr, "%s lacks an export\n", argv[1]);
         return 2;
     }
@@ -82,44 +165,44 @@ int main(int argc, char** argv) {
     }
 
     /* One read cycle: request, end the batch, finalize (waiting for the unfinished), fetch. */
-    const uint32_t channels[] = {0, 1, 2, 3, 98, 99};
+    const uint32_t channels[] = {0, 1, 2, 3, ZELK_CH_DEVICE_STATUS, ZELK_CH_DEVICE_TEXT};
     const int count = (int)(sizeof channels / sizeof channels[0]);
     for (int i = 0; i < count; ++i) InputRequest(inst, channels[i]);
     InputRequestCompleted(inst);
-    for (int i = 0; i < count; ++i) {
-        int32_t err = 0;
-        int waited = 0;
-        while (InputFinalized(inst, channels[i], &err) != 1 && waited < 5000) {
-            SLEEP_MS(1);  /* the notification comes within a pass of the acquisition thread */
-            ++waited;
-        }
-    }
+    int ok = FinishAll(inst, channels, count, 0, 5000);
     uint32_t status = 0;
     for (int i = 0; i < count; ++i) {
-        Value v;
+        ZelkValue v;
         memset(&v, 0, sizeof v);
         char text[1024] = {0};
-        if (channels[i] <= 15) {
-            v.tag = 10;
+        if (channels[i] <= ZELK_CH_AIN_LAST) {
+            v.tag = ZELK_TAG_REAL;
             GetInput(inst, channels[i], &v);
             double d;
             memcpy(&d, v.payload, sizeof d);
             printf("channel %u: %.4f V\n", channels[i], d);
-        } else if (channels[i] == 98) {
-            v.tag = 5;
-            GetInput(inst, channels[i], &v);
-            memcpy(&status, v.payload, sizeof status);
+        } else if (channels[i] == ZELK_CH_DEVICE_STATUS) {
+            status = ReadLongcard(inst, channels[i]);
             printf("channel 98: device status %u\n", status);
         } else {
             char* p = text;
-            v.tag = 11;
+            v.tag = ZELK_TAG_STRING;
             memcpy(v.payload, &p, sizeof p);
             GetInput(inst, channels[i], &v);
             printf("channel 99: %s\n", text);
         }
     }
-    printf("notifications: %d\n", atomic_load(&notifications));
+
+    /* One write cycle: DOUT = 2. */
+    const uint32_t out[] = {ZELK_CH_DOUT};
+    const uint32_t outValues[] = {2};
+    ok = ok && WriteCycle(inst, out, outValues, 1);
+    printf("write cycle: %s\n", ok ? "finished" : "not finished");
+
+    if (ok && status == ZELK_STATUS_OK && argc == 4) ok = Measure(inst, (uint32_t)strtoul(argv[3], NULL, 10));
+    printf("notifications: %u input, %u output\n", atomic_load(&notifications[0]), atomic_load(&notifications[1]));
     Done(inst);
     DisposeDriver(inst);
-    return status == 0 ? 0 : 3;
+    if (status != ZELK_STATUS_OK) return 3;
+    return ok ? 0 : 4;
 }

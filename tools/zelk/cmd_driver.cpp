@@ -199,7 +199,7 @@ int CmdWrite(const DriverOptions& o, const std::vector<std::string>& assignments
     std::vector<std::pair<uint32_t, Value>> values;
     for (const std::string& a : assignments) {
         uint32_t ch;
-        Value v;
+        Value v{};
         std::string error;
         if (!ParseWrite(a, &ch, &v, &error)) {
             Error(error);

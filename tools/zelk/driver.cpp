@@ -9,21 +9,21 @@
 namespace zelk::tool {
 
 Value BoolValue(bool b) {
-    Value v;
+    Value v{};
     v.tag = kTagBoolean;
     v.payload[0] = b ? 1 : 0;
     return v;
 }
 
 Value LongValue(uint32_t x) {
-    Value v;
+    Value v{};
     v.tag = kTagLongcard;
     std::memcpy(v.payload, &x, sizeof x);
     return v;
 }
 
 Value RealValue(double d) {
-    Value v;
+    Value v{};
     v.tag = kTagReal;
     std::memcpy(v.payload, &d, sizeof d);
     return v;
@@ -93,7 +93,7 @@ std::string DriverLibrary::QueryVersion() const {
     void* inst = MakeDriver();
     if (!inst) return {};
     char buf[256] = {};
-    Value v;
+    Value v{};
     v.tag = kTagString;
     char* p = buf;
     std::memcpy(v.payload, &p, sizeof p);
@@ -155,7 +155,7 @@ Session::~Session() {
     }
 }
 
-int32_t ZK_CDECL Session::OnNotify(uint32_t userValue, int32_t kind, void*) {
+int32_t ZELK_CDECL Session::OnNotify(uint32_t userValue, int32_t kind, void*) {
     std::lock_guard<std::mutex> g(g_sessions_lock);
     if (userValue < kMaxSessions && (kind == 0 || kind == 1) && g_counters[userValue][kind])
         g_counters[userValue][kind]->fetch_add(1);
@@ -237,11 +237,11 @@ bool Session::Write(const std::vector<std::pair<uint32_t, Value>>& values, int t
 
 int Session::DeviceStatus(std::string* text, int timeoutMs) {
     auto r = Read({98, 99}, timeoutMs);
-    Value code;
+    Value code{};
     code.tag = kTagLongcard;
     lib_.GetInput(inst_, 98, &code);
     char buf[2048] = {};
-    Value t;
+    Value t{};
     t.tag = kTagString;
     char* p = buf;
     std::memcpy(t.payload, &p, sizeof p);
@@ -257,7 +257,7 @@ void Session::WindowProc(uint32_t function, int32_t left, int32_t top, int32_t w
 
 std::string Session::WindowText() {
     std::vector<char> buf(16384, 0);
-    Value v;
+    Value v{};
     v.tag = kTagString;
     char* p = buf.data();
     std::memcpy(v.payload, &p, sizeof p);

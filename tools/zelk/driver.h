@@ -7,24 +7,24 @@
 #include <string>
 #include <vector>
 
-#include "host_platform.h"
+#include <type_traits>
 
-#if defined(__i386__)
-#define ZK_CDECL __attribute__((cdecl))
-#else
-#define ZK_CDECL
-#endif
+#define ZELK2716E_NO_PROTOTYPES
+#include "zelk2716e.h"
+
+#include "host_platform.h"
 
 namespace zelk::tool {
 
-// The host's 12-byte value record: tag, then 8 payload bytes.
-struct Value {
-    int32_t tag = 0;
-    uint8_t payload[8] = {};
-};
-static_assert(sizeof(Value) == 12 && alignof(Value) == 4, "the host value record is 12 bytes, alignment 4");
+// The host's 12-byte value record of the public header; declare it as `Value v{}`.
+using Value = ZelkValue;
 
-enum Tag : int32_t { kTagBoolean = 2, kTagLongcard = 5, kTagReal = 10, kTagString = 11 };
+enum Tag : int32_t {
+    kTagBoolean = ZELK_TAG_BOOLEAN,
+    kTagLongcard = ZELK_TAG_LONGCARD,
+    kTagReal = ZELK_TAG_REAL,
+    kTagString = ZELK_TAG_STRING
+};
 
 Value BoolValue(bool b);
 Value LongValue(uint32_t v);
@@ -33,24 +33,9 @@ uint32_t AsLong(const Value& v);
 double AsReal(const Value& v);
 bool AsBool(const Value& v);
 
-extern "C" {
-using Callback = int32_t(ZK_CDECL*)(uint32_t userValue, int32_t kind, void* instance);
-using FnVersion = int32_t(ZK_CDECL*)();
-using FnCheck = uint8_t(ZK_CDECL*)();
-using FnGetDriverInfo = void(ZK_CDECL*)(int32_t maxLen, char* text);
-using FnMakeDriver = void*(ZK_CDECL*)();
-using FnInstance = void(ZK_CDECL*)(void* inst);
-using FnInit = uint8_t(ZK_CDECL*)(void* inst, uint32_t reserved1, const char* paramFile, int32_t msgMax, char* msgBuf,
-                                  uint32_t reserved2, uint32_t reserved3, uint32_t userValue, Callback callback);
-using FnBufferInfo = int32_t(ZK_CDECL*)(void* inst, uint32_t ch);
-using FnChannel = void(ZK_CDECL*)(void* inst, uint32_t ch);
-using FnFinalized = uint8_t(ZK_CDECL*)(void* inst, uint32_t ch, int32_t* err);
-using FnGetInput = void(ZK_CDECL*)(void* inst, uint32_t ch, Value* value);
-using FnOutputRequest = void(ZK_CDECL*)(void* inst, uint32_t ch, Value value);
-using FnDriverProc = void(ZK_CDECL*)(void* inst, uint32_t function, int32_t left, int32_t top, int32_t width,
-                                     int32_t height);
-using FnQueryProc = void(ZK_CDECL*)(void* inst, int32_t kind, const char* name, int32_t reserved, Value* value);
-}
+using Callback = ZelkCallback;
+using FnFinalized = ZelkInputFinalizedFn;
+static_assert(std::is_same_v<ZelkInputFinalizedFn, ZelkOutputFinalizedFn>);
 
 // The exports of one loaded driver library.
 class DriverLibrary {
@@ -59,24 +44,24 @@ public:
     bool Load(const std::string& path, std::string* error);
     const std::string& Path() const { return path_; }
 
-    FnVersion Version = nullptr;
-    FnCheck Check = nullptr;
-    FnGetDriverInfo GetDriverInfo = nullptr;
-    FnMakeDriver MakeDriver = nullptr;
-    FnInstance DisposeDriver = nullptr;
-    FnInit Init = nullptr;
-    FnInstance Done = nullptr;
-    FnBufferInfo BufferInfo = nullptr;
-    FnChannel SetBufferAddr = nullptr;
-    FnChannel InputRequest = nullptr;
-    FnInstance InputRequestCompleted = nullptr;
-    FnFinalized InputFinalized = nullptr;
-    FnGetInput GetInput = nullptr;
-    FnOutputRequest OutputRequest = nullptr;
-    FnInstance OutputRequestCompleted = nullptr;
-    FnFinalized OutputFinalized = nullptr;
-    FnDriverProc DriverProc = nullptr;
-    FnQueryProc QueryProc = nullptr;
+    ZelkVersionFn Version = nullptr;
+    ZelkCheckFn Check = nullptr;
+    ZelkGetDriverInfoFn GetDriverInfo = nullptr;
+    ZelkMakeDriverFn MakeDriver = nullptr;
+    ZelkDisposeDriverFn DisposeDriver = nullptr;
+    ZelkInitFn Init = nullptr;
+    ZelkDoneFn Done = nullptr;
+    ZelkBufferInfoFn BufferInfo = nullptr;
+    ZelkSetBufferAddrFn SetBufferAddr = nullptr;
+    ZelkInputRequestFn InputRequest = nullptr;
+    ZelkInputRequestCompletedFn InputRequestCompleted = nullptr;
+    ZelkInputFinalizedFn InputFinalized = nullptr;
+    ZelkGetInputFn GetInput = nullptr;
+    ZelkOutputRequestFn OutputRequest = nullptr;
+    ZelkOutputRequestCompletedFn OutputRequestCompleted = nullptr;
+    ZelkOutputFinalizedFn OutputFinalized = nullptr;
+    ZelkDriverProcFn DriverProc = nullptr;
+    ZelkQueryProcFn QueryProc = nullptr;
 
     // GetDriverInfo with a buffer large enough for the text (cp1250).
     std::string DriverInfo() const;
@@ -97,7 +82,7 @@ std::string ResolveDriverPath(const std::string& option);
 struct Reading {
     uint32_t channel = 0;
     bool finished = false;
-    Value value;
+    Value value{};
     std::string text;  // the string payload of a string channel (cp1250)
 };
 
@@ -134,7 +119,7 @@ public:
     uint32_t Notifications(int kind) const { return notified_[kind & 1].load(); }
 
 private:
-    static int32_t ZK_CDECL OnNotify(uint32_t userValue, int32_t kind, void* instance);
+    static int32_t ZELK_CDECL OnNotify(uint32_t userValue, int32_t kind, void* instance);
     bool WaitFinished(std::vector<uint32_t>& waiting, FnFinalized finalized, int kind, int timeoutMs);
 
     const DriverLibrary& lib_;
