@@ -146,6 +146,9 @@ public:
     void SetOpenReturnsInvalidHandle(int times = kAlways);
     // FT_Write accepts at most `bytes` of a write (and reports that count) for `times` calls.
     void LimitWrite(uint32_t bytes, int times = kAlways);
+    // FT_Read delivers fewer bytes than asked for `times` calls: call k delivers at most
+    // limits[k mod size] bytes (0 allowed) and the rest stays queued. An empty list clears it.
+    void LimitRead(std::vector<uint32_t> limits, int times = kAlways);
     void ClearFaults();
 
     uint64_t D2xxCallCount(D2xxCall call) const;

@@ -58,6 +58,9 @@ struct Bench::Impl {
     int invalid_handle_times = 0;
     uint32_t write_limit = 0;
     int write_limit_times = 0;
+    std::vector<uint32_t> read_limits;
+    size_t next_read_limit = 0;
+    int read_limit_times = 0;
     std::array<uint64_t, kD2xxCallCount> call_counts{};
 
     Nanos Now() const {
@@ -138,6 +141,8 @@ struct Bench::Impl {
         invalid_handle_times = 0;
         write_limit = 0;
         write_limit_times = 0;
+        read_limits.clear();
+        read_limit_times = 0;
         call_counts = {};
         Add("12000001", "ZELK-2716E");
         Add("12100002", "ZELK-2716E");
@@ -315,11 +320,19 @@ void Bench::LimitWrite(uint32_t bytes, int times) {
     impl_->write_limit_times = times;
 }
 
+void Bench::LimitRead(std::vector<uint32_t> limits, int times) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->read_limits = std::move(limits);
+    impl_->next_read_limit = 0;
+    impl_->read_limit_times = impl_->read_limits.empty() ? 0 : times;
+}
+
 void Bench::ClearFaults() {
     std::lock_guard lock(impl_->mutex);
     impl_->call_faults = {};
     impl_->invalid_handle_times = 0;
     impl_->write_limit_times = 0;
+    impl_->read_limit_times = 0;
     for (auto& d : impl_->devices) d->module.faults = {};
 }
 
@@ -458,7 +471,12 @@ FT_STATUS Bench::Read(FT_HANDLE handle, void* buffer, DWORD bytes, DWORD* read) 
     Device* d = impl_->Live(handle, st);
     if (!d) return st;
     if (!read || (bytes > 0 && !buffer)) return FT_INVALID_PARAMETER;
-    *read = bytes > 0 ? DWORD(d->module.ReadHost(static_cast<uint8_t*>(buffer), bytes)) : 0;
+    DWORD n = bytes;
+    if (Take(impl_->read_limit_times)) {
+        n = std::min(n, impl_->read_limits[impl_->next_read_limit]);
+        impl_->next_read_limit = (impl_->next_read_limit + 1) % impl_->read_limits.size();
+    }
+    *read = n > 0 ? DWORD(d->module.ReadHost(static_cast<uint8_t*>(buffer), n)) : 0;
     return FT_OK;
 }
 

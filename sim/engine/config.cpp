@@ -121,6 +121,19 @@ bool ParseCall(const std::string& v, D2xxCall& out) {
     return false;
 }
 
+// "0, 3, 1000": the byte counts of successive short reads.
+bool ParseNumberList(const std::string& v, std::vector<uint32_t>& out) {
+    std::stringstream in(v);
+    std::string item;
+    out.clear();
+    while (std::getline(in, item, ',')) {
+        uint64_t n = 0;
+        if (!ParseNumber(Trim(item), n) || n > 0xFFFFFFFFu) return false;
+        out.push_back(uint32_t(n));
+    }
+    return !out.empty();
+}
+
 bool ParseTimes(const std::string& v, int& out) {
     if (Norm(v) == "always") return out = kAlways, true;
     uint64_t n = 0;
@@ -257,6 +270,7 @@ public:
     bool D2xxFaultSection(const Section& s) {
         std::optional<D2xxCall> call;
         std::optional<uint64_t> status, limit;
+        std::optional<std::vector<uint32_t>> read_limits;
         bool invalid_handle = false;
         int times = kAlways;
         for (const Entry& e : s.entries) {
@@ -273,6 +287,10 @@ public:
             } else if (e.key == "write limit") {
                 if (!ParseNumber(e.value, n) || n > 0xFFFFFFFFu) return Fail(e, "bad number");
                 limit = n;
+            } else if (e.key == "read limit") {
+                std::vector<uint32_t> l;
+                if (!ParseNumberList(e.value, l)) return Fail(e, "bad list of numbers");
+                read_limits = std::move(l);
             } else if (e.key == "times") {
                 if (!ParseTimes(e.value, times)) return Fail(e, "bad times");
             } else {
@@ -283,12 +301,15 @@ public:
         if (!call) return error = where + "without a function", false;
         if (invalid_handle && *call != D2xxCall::Open) return error = where + "invalid handle needs FT_Open", false;
         if (limit && *call != D2xxCall::Write) return error = where + "write limit needs FT_Write", false;
-        if (int(!!status) + int(invalid_handle) + int(!!limit) != 1)
-            return error = where + "needs one of status, invalid handle, write limit", false;
+        if (read_limits && *call != D2xxCall::Read) return error = where + "read limit needs FT_Read", false;
+        if (int(!!status) + int(invalid_handle) + int(!!limit) + int(!!read_limits) != 1)
+            return error = where + "needs one of status, invalid handle, write limit, read limit", false;
         if (status) {
             settings.push_back([=, c = *call, st = uint32_t(*status)](sim::Bench& b) { b.FailD2xx(c, st, times); });
         } else if (invalid_handle) {
             settings.push_back([=](sim::Bench& b) { b.SetOpenReturnsInvalidHandle(times); });
+        } else if (read_limits) {
+            settings.push_back([=, l = *read_limits](sim::Bench& b) { b.LimitRead(l, times); });
         } else {
             settings.push_back([=, l = uint32_t(*limit)](sim::Bench& b) { b.LimitWrite(l, times); });
         }

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/record_layout.h"
+
 namespace zelk {
 
 struct TData;
@@ -37,9 +39,8 @@ void WriteDigitalOutput(TData* d);
 void PresetCounter0(TData* d);
 void PresetCounter1(TData* d);
 
-// Full scale in volts of a range code: 10, 5, 2, 1, 0.5, 0.2; 10 for every other code.
-double FullScaleOf(uint32_t rangeCode);
-// (s - 32767) x FS / 32767, then (u + B) x A.
+// (s - 32767) x FS / 32767 with the full scale of the range the module measures with
+// (FullScaleOf, core/record_layout.h), then (u + B) x A.
 double ConvertSample(uint16_t sample, uint32_t rangeCode, double constA, double constB);
 // Four decimals after rounding to nine significant digits, then " V".
 std::string SampleValueText(double v, char separator);

@@ -65,11 +65,11 @@ Layout RecordLayout(const MeasurementSnapshot& s) {
     l.analogCount = std::clamp<int32_t>(s.SnapChannelCount, 0, kAnalogCount);
     l.range = s.SnapRange;
     int offset = 2 * l.analogCount;
-    l.cnt0 = s.SnapCnt0Enable != 0 ? offset : -1;
+    l.cnt0 = IsRecorded(s.SnapCnt0Enable) ? offset : -1;
     if (l.cnt0 >= 0) offset += 2;
-    l.cnt1 = s.SnapCnt1Enable != 0 ? offset : -1;
+    l.cnt1 = IsRecorded(s.SnapCnt1Enable) ? offset : -1;
     if (l.cnt1 >= 0) offset += 2;
-    l.din = s.SnapDinDoutEnable != 0 ? offset : -1;
+    l.din = IsRecorded(s.SnapDinDoutEnable) ? offset : -1;
     return l;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 
 #include "acquisition/acquisition.h"
 #include "config/log.h"
@@ -42,7 +43,15 @@ void CommandFailed(TData* d, const char* tagAndMarker, const std::string& err) {
     WriteLog(d, std::string(tagAndMarker) + err, 1);
 }
 
+// Every end of a measurement closes its record file, so that the file is complete for the
+// conversion and for other programs and no handle outlives the measurement.
+void CloseRecordFile(TData* d) {
+    d->Device.RecordFile.Close();
+    d->Device.PartialBytes = 0;
+}
+
 void RecordFileFailed(TData* d, const char* tagAndMarker) {
+    CloseRecordFile(d);
     d->Device.RecordFileOk = 0;
     WriteLog(d, std::string(tagAndMarker) + RecordFileErrorText(), 1);
     SetDeviceStatus(*d, kStatusDisk, StatusText(kStatusDisk, RecordFileErrorText()));
@@ -51,6 +60,7 @@ void RecordFileFailed(TData* d, const char* tagAndMarker) {
 }
 
 void D2xxFailed(TData* d, const char* tagAndMarker, const char* function, usb::FT_STATUS s) {
+    CloseRecordFile(d);
     const std::string err = std::string("Chyba ") + function + " (ftStatus=" + text::Hex8(s) + ")";
     WriteLog(d, std::string(tagAndMarker) + err, 1);
     SetDeviceStatus(*d, kStatusD2xx, StatusText(kStatusD2xx, err));
@@ -65,7 +75,7 @@ void AdjustSettings(ModuleSettings& s) {
     s.TimerChannelCount = n;
     double sum = 0.0;
     for (uint32_t i = 0; i < n; ++i) sum += s.SettleTime[std::min<uint8_t>(s.RangeCode[i], 5)];
-    sum += 10.0 * (n + (s.Cnt0Enable != 0) + (s.Cnt1Enable != 0) + (s.DinDoutEnable != 0));
+    sum += 10.0 * (n + IsRecorded(s.Cnt0Enable) + IsRecorded(s.Cnt1Enable) + IsRecorded(s.DinDoutEnable));
     const double shortest = std::max(25.0, sum);
     double p = s.TimerPeriodUs;
     if (!(p >= shortest)) p = shortest;  // also a period that is not a number
@@ -87,13 +97,13 @@ usb::TimerConfigBlock ConfigBlockOf(const ModuleSettings& s) {
     const uint16_t ticks = PeriodTicks(s.TimerPeriodUs);
     b[17] = static_cast<uint8_t>(ticks);
     b[18] = static_cast<uint8_t>(ticks >> 8);
-    b[19] = static_cast<uint8_t>(s.Cnt0Enable);
+    b[19] = EnableByte(s.Cnt0Enable);
     b[20] = static_cast<uint8_t>(s.Cnt0Preset);
     b[21] = static_cast<uint8_t>(s.Cnt0Preset >> 8);
-    b[22] = static_cast<uint8_t>(s.Cnt1Enable);
+    b[22] = EnableByte(s.Cnt1Enable);
     b[23] = static_cast<uint8_t>(s.Cnt1Preset);
     b[24] = static_cast<uint8_t>(s.Cnt1Preset >> 8);
-    b[25] = static_cast<uint8_t>(s.DinDoutEnable);
+    b[25] = EnableByte(s.DinDoutEnable);
     for (int r = 0; r < kSettleCount; ++r) b[26 + r] = s.SettleTime[r];
     return b;
 }
@@ -105,12 +115,15 @@ void FillSnapshot(MeasurementSnapshot& snap, const ModuleSettings& s, int32_t li
     snap.SnapChannelCount = static_cast<int32_t>(s.TimerChannelCount);
     snap.SnapPeriodUs = s.TimerPeriodUs;
     snap.SnapCnt0Preset = s.Cnt0Preset;
-    snap.SnapCnt0Enable = s.Cnt0Enable;
+    // The enables as the module is sent them, so that everything reading the snapshot agrees
+    // with the records the module makes.
+    snap.SnapCnt0Enable = EnableByte(s.Cnt0Enable);
     snap.SnapCnt1Preset = s.Cnt1Preset;
-    snap.SnapCnt1Enable = s.Cnt1Enable;
-    snap.SnapDinDoutEnable = s.DinDoutEnable;
+    snap.SnapCnt1Enable = EnableByte(s.Cnt1Enable);
+    snap.SnapDinDoutEnable = EnableByte(s.DinDoutEnable);
     snap.SnapSettle = s.SettleTime;
-    snap.SnapRecordBytes = RecordBytesOf(snap.SnapChannelCount, s.Cnt0Enable, s.Cnt1Enable, s.DinDoutEnable);
+    snap.SnapRecordBytes =
+        RecordBytesOf(snap.SnapChannelCount, snap.SnapCnt0Enable, snap.SnapCnt1Enable, snap.SnapDinDoutEnable);
 }
 
 void HandOver(TData* d, const char* marker) {
@@ -176,7 +189,8 @@ void StartMeasurement(TData* d) {
 
     WriteLog(d, "Z_SS (7)", 3);
     std::string base;
-    const bool created = records::CreateRecordFile(d->Cfg.ConvDirectory, serial, plat::Now(), base);
+    CloseRecordFile(d);
+    const bool created = records::CreateRecordFile(d->Cfg.ConvDirectory, serial, plat::Now(), base, z.RecordFile);
     {
         plat::LockGuard g(d->DataLock);
         z.RecordFilePath = created ? base : std::string();
@@ -188,6 +202,7 @@ void StartMeasurement(TData* d) {
     z.RecordFileOk = 1;
     WriteLog(d, "Z_SS (8)", 3);
     if (!usb::ModuleStart(api, z.Handle, err)) {
+        CloseRecordFile(d);
         CommandFailed(d, "Z_SS (7a) ", err);
         return;
     }
@@ -203,7 +218,9 @@ void StopMeasurement(TData* d) {
     TZarizeni& z = d->Device;
     std::string err;
     WriteLog(d, "Z_SS (10)", 3);
-    if (!usb::ModuleReset(*d->D2xx, z.Handle, err)) {
+    const bool reset = usb::ModuleReset(*d->D2xx, z.Handle, err);
+    CloseRecordFile(d);
+    if (!reset) {
         CommandFailed(d, "Z_SS (10a) ", err);
         return;
     }
@@ -275,13 +292,11 @@ void UploadRecords(TData* d) {
     WriteLog(d, "UD (1)", 3);
     int32_t recordBytes;
     uint32_t limit;
-    std::string base;
     {
         plat::LockGuard g(d->DataLock);
         recordBytes = d->Snapshot.SnapRecordBytes;
         // Channel 202 is a longcard: a limit above 2^31 is a large count, not a negative one.
         limit = static_cast<uint32_t>(d->Snapshot.SnapRecordLimit);
-        base = z.RecordFilePath;
     }
     if (recordBytes < 2 || recordBytes > 38) recordBytes = 38;  // never divide by a broken layout
     const usb::DWORD r = static_cast<usb::DWORD>(recordBytes);
@@ -296,12 +311,16 @@ void UploadRecords(TData* d) {
     }
     WriteLog(d, "UD (1a) P=" + text::Decimal(static_cast<uint32_t>(queued)), 3);
 
-    if (queued < r) {
-        const int32_t elapsed = static_cast<int32_t>(plat::TickCount() - z.MeasurementStartTick.load());
+    // The start of a record torn by an earlier short read counts towards the next record.
+    const usb::DWORD partial = std::min<usb::DWORD>(z.PartialBytes, r - 1);
+    const int32_t elapsed = static_cast<int32_t>(plat::TickCount() - z.MeasurementStartTick.load());
+    if (queued < r - partial) {
         if (elapsed > d->Cfg.UsbTimeout) {
             WriteLog(d, "UD (10)", 3);
             std::string err;
-            if (!usb::ModuleReset(api, z.Handle, err)) {
+            const bool reset = usb::ModuleReset(api, z.Handle, err);
+            CloseRecordFile(d);
+            if (!reset) {
                 CommandFailed(d, "UD (10a) ", err);
                 z.MeasurementRunning = 0;
                 SetMeasurementStatus(d, 512);
@@ -314,46 +333,50 @@ void UploadRecords(TData* d) {
         return;
     }
 
-    usb::DWORD want = std::min(queued / r * r, most);
+    // Whole records out of the kept start and the queued bytes, at most one buffer.
+    const usb::DWORD total = std::min<usb::DWORD>(static_cast<usb::DWORD>((uint64_t{partial} + queued) / r * r), most);
+    const usb::DWORD want = total - partial;
     WriteLog(d, "UD (1b) P=" + text::Decimal(static_cast<uint32_t>(want)), 3);
     std::array<uint8_t, kUploadBufferBytes> buffer;
+    std::memcpy(buffer.data(), z.PartialRecord.data(), partial);
     usb::DWORD got = 0;
-    usb::FT_STATUS s = ReadBytes(api, z.Handle, buffer.data(), want, got);
+    const usb::FT_STATUS s = ReadBytes(api, z.Handle, buffer.data() + partial, want, got);
     WriteLog(d, "UD (1c) P=" + text::Decimal(static_cast<uint32_t>(got)), 3);
-    if (s != usb::FT_OK) {
+    if (got > want) got = want;
+    // A read that goes on delivering less than the queue holds, so that no record completes
+    // within the USB timeout, is a failed read too, whatever status it returns.
+    if (s != usb::FT_OK || (partial + got < r && elapsed > d->Cfg.UsbTimeout)) {
         D2xxFailed(d, "UD (1f) ", "FT_Read", s);
         WriteLog(d, "UD (99)", 2);
         return;
     }
-    if (got > want) got = want;
-    // The bytes were queued, so a short read is only the link lagging: the rest of a torn
-    // record follows at once, and dropping it would shift every later record.
-    for (int tries = 0; got % r != 0 && tries < d->Cfg.UsbTimeout; ++tries) {
-        usb::DWORD more = 0;
-        if (ReadBytes(api, z.Handle, buffer.data() + got, r - got % r, more) != usb::FT_OK) break;
-        got += more;
-        if (got % r != 0) plat::SleepMs(1);
+    // A short read tears a record: its start is kept and completed by the next pass, so
+    // that no later record shifts.
+    const usb::DWORD bytes = partial + got;
+    uint64_t records = bytes / r;
+    bool cut = false;
+    const uint64_t stored = z.StoredRecordCount.load();
+    if (limit != 0 && limit - std::min<uint64_t>(stored, limit) < records) {
+        records = limit - std::min<uint64_t>(stored, limit);
+        cut = true;
     }
-    usb::DWORD bytes = got / r * r;
-    uint32_t records = bytes / r;
-    const uint32_t stored = z.StoredRecordCount.load();
-    if (limit != 0 && limit - std::min(stored, limit) < records) {
-        records = limit - std::min(stored, limit);
-        bytes = records * r;
-    }
-    if (z.RecordFileOk.load() != 0 &&
-        !records::AppendRecordBlock(base, buffer.data(), bytes, static_cast<uint64_t>(stored) * r)) {
+    const usb::DWORD whole = static_cast<usb::DWORD>(records * r);
+    if (z.RecordFileOk.load() != 0 && whole > 0 && !records::AppendRecordBlock(z.RecordFile, buffer.data(), whole)) {
         RecordFileFailed(d, "UD (1d) ");
         return;
     }
+    z.PartialBytes = cut ? 0 : bytes - whole;
+    std::memcpy(z.PartialRecord.data(), buffer.data() + whole, z.PartialBytes);
     z.StoredRecordCount = stored + records;
-    WriteLog(d, "UD (1e) U=" + text::Decimal(stored + records), 3);
+    WriteLog(d, "UD (1e) U=" + std::to_string(stored + records), 3);
     if (records > 0) DecodeSamples(d, buffer.data());
 
     if (limit != 0 && stored + records >= limit) {
         WriteLog(d, "UD (2)", 3);
         std::string err;
-        if (!usb::ModuleReset(api, z.Handle, err)) {
+        const bool reset = usb::ModuleReset(api, z.Handle, err);
+        CloseRecordFile(d);
+        if (!reset) {
             CommandFailed(d, "UD (2a) ", err);
             return;
         }
@@ -361,7 +384,8 @@ void UploadRecords(TData* d) {
         z.MeasurementRunning = 0;
         SetMeasurementStatus(d, 0);
     }
-    z.MeasurementStartTick = plat::TickCount();
+    // Only a block that brought a record counts as data for the no-data timeout.
+    if (records > 0) z.MeasurementStartTick = plat::TickCount();
     WriteLog(d, "UD (99)", 2);
 }
 

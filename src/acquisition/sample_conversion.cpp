@@ -3,11 +3,6 @@
 
 namespace zelk {
 
-double FullScaleOf(uint32_t rangeCode) {
-    static constexpr double kFullScale[] = {10.0, 5.0, 2.0, 1.0, 0.5, 0.2};
-    return rangeCode < 6 ? kFullScale[rangeCode] : 10.0;
-}
-
 double ConvertSample(uint16_t sample, uint32_t rangeCode, double constA, double constB) {
     // Offset and divisor are both 32767: 32767 is 0 V, 0 is minus full scale.
     const double volts = (static_cast<double>(sample) - 32767.0) * FullScaleOf(rangeCode) / 32767.0;

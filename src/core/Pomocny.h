@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "core/record_layout.h"
+#include "platform/file_io.h"
 #include "platform/platform.h"
 #include "usb/d2xx.h"
 
@@ -73,8 +75,6 @@ struct MeasurementSnapshot {
 };
 
 void ResetSnapshot(MeasurementSnapshot& s);
-// 2 x channel count, plus 2 for each enabled counter and for DIN/DOUT.
-int32_t RecordBytesOf(int32_t channelCount, int32_t cnt0Enable, int32_t cnt1Enable, int32_t dinDoutEnable);
 
 // The module settings that the host can change and the measurement copies at its start.
 struct ModuleSettings {
@@ -108,10 +108,16 @@ struct TZarizeni {
     std::atomic<uint8_t> ModuleReady{0};
     std::atomic<int32_t> MeasurementRunning{0};
     std::atomic<uint32_t> MeasurementStartTick{0};
-    std::atomic<uint32_t> StoredRecordCount{0};
+    // 64 bits: a days-long run passes 2^32 records; channel 201 shows the low 32 bits.
+    std::atomic<uint64_t> StoredRecordCount{0};
     std::atomic<int32_t> RequestedRecordCount{0};
     std::atomic<int32_t> MeasurementStatus{0};
     std::atomic<uint8_t> RecordFileOk{0};
+    // The record file of the running measurement, open from its start to its end.
+    plat::File RecordFile;
+    // The first bytes of a record that a short FT_Read tore; the next upload completes it.
+    std::array<uint8_t, 38> PartialRecord{};
+    uint32_t PartialBytes = 0;
 
     // Request flags: raised by the host services, cleared by the module commands.
     std::atomic<uint8_t> ReqAnalogIn{0};
@@ -207,7 +213,9 @@ protected:
 // What one conversion works on, copied from the instance when the thread is made, so that
 // a measurement started meanwhile cannot change it.
 struct ConversionJob {
-    uint32_t RowCount = 0;        // StoredRecordCount at the hand-over
+    uint64_t RowCount = 0;        // StoredRecordCount at the hand-over
+    // Rows of one table: its row count field has 32 bits; more records go on in further tables.
+    uint32_t RowsPerTable = 0xFFFFFFFFu;
     std::string BasePath;         // RecordFilePath: the record file without ".bin"
     MeasurementSnapshot Snap;     // layout and ranges of the records
     std::array<double, kAnalogCount> ConstA{};
@@ -222,7 +230,7 @@ public:
     ~TThreadKonverze() override;
     ConversionJob Job;  // filled before Start, read only by the thread afterwards
     // Rows written to the table by the last run (for the log and the tests).
-    std::atomic<uint32_t> RowsWritten{0};
+    std::atomic<uint64_t> RowsWritten{0};
 
 protected:
     void Execute() override;

@@ -27,11 +27,6 @@ void SetConfigDefaults(TCFG& cfg) {
     cfg.ConvFileType = 1;
 }
 
-int32_t RecordBytesOf(int32_t channelCount, int32_t cnt0Enable, int32_t cnt1Enable, int32_t dinDoutEnable) {
-    // Non-zero counts as enabled, as the module and the record decoding take it.
-    return 2 * channelCount + (cnt0Enable != 0 ? 2 : 0) + (cnt1Enable != 0 ? 2 : 0) + (dinDoutEnable != 0 ? 2 : 0);
-}
-
 void ResetSnapshot(MeasurementSnapshot& s) {
     s = MeasurementSnapshot{};
     for (int i = 0; i < kAnalogCount; ++i) s.SnapPhysInput[i] = static_cast<uint8_t>(i);
@@ -66,6 +61,8 @@ void ResetDeviceBlock(TData& d, bool keepSettings) {
     z.RequestedRecordCount = 0;
     z.MeasurementStatus = 0;
     z.RecordFileOk = 0;
+    z.RecordFile.Close();
+    z.PartialBytes = 0;
     z.ReqAnalogIn = 0;
     z.ReqCounterIn = 0;
     z.ReqCnt0Preset = 0;

@@ -83,7 +83,8 @@ void DoInputRequest(TData* d, uint32_t ch) {
             c.TextValue = text::FormatFixed(p, 1, 15, plat::DecimalSeparator());
             finishNow = true;
         } else if (ch == 201 || ch == 203) {
-            const uint32_t n = ch == 201 ? d->Device.StoredRecordCount.load()
+            // The count is kept in 64 bits; the longcard shows its low 32.
+            const uint32_t n = ch == 201 ? static_cast<uint32_t>(d->Device.StoredRecordCount.load())
                                          : static_cast<uint32_t>(d->Device.MeasurementStatus.load());
             c.LongValue = n;
             c.RealValue = ch == 201 ? static_cast<double>(n) : static_cast<double>(static_cast<int32_t>(n));

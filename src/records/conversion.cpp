@@ -11,13 +11,26 @@ namespace zelk {
 dbf::RecordLayout LayoutOf(const ConversionJob& job) {
     dbf::RecordLayout l;
     l.ChannelCount = job.Snap.SnapChannelCount;
-    l.Cnt0 = job.Snap.SnapCnt0Enable != 0;
-    l.Cnt1 = job.Snap.SnapCnt1Enable != 0;
-    l.DinDout = job.Snap.SnapDinDoutEnable != 0;
+    l.Cnt0 = IsRecorded(job.Snap.SnapCnt0Enable);
+    l.Cnt1 = IsRecorded(job.Snap.SnapCnt1Enable);
+    l.DinDout = IsRecorded(job.Snap.SnapDinDoutEnable);
     l.Range = job.Snap.SnapRange;
     l.ConstA = job.ConstA;
     l.ConstB = job.ConstB;
     return l;
+}
+
+std::vector<TablePart> TableParts(const std::string& basePath, uint64_t records, uint32_t rowsPerTable) {
+    if (rowsPerTable == 0) rowsPerTable = 0xFFFFFFFFu;
+    std::vector<TablePart> parts;
+    for (uint64_t first = 0; first < records; first += rowsPerTable) {
+        TablePart p;
+        p.FirstRecord = first;
+        p.Rows = static_cast<uint32_t>(std::min<uint64_t>(rowsPerTable, records - first));
+        p.Path = basePath + (parts.empty() ? "" : "_part" + std::to_string(parts.size() + 1)) + records::kTableExtension;
+        parts.push_back(std::move(p));
+    }
+    return parts;
 }
 
 TThreadKonverze* StartConversionThread(TData* d) {
@@ -54,13 +67,23 @@ void ConvertRecordFile(TData* d, const ConversionJob& job, TThreadKonverze* thre
     const plat::LocalTime now = plat::Now();
     const dbf::Date date{now.year, now.month, now.day};
     const std::string bin = job.BasePath + records::kRecordFileExtension;
-    const std::string dbfPath = job.BasePath + records::kTableExtension;
     auto stop = [d, thread]() { return (thread && thread->Terminated()) || d->StopRequested.load() != 0; };
-    const dbf::TableResult r = dbf::WriteTable(bin, dbfPath, LayoutOf(job), job.RowCount, date, stop);
-    if (thread) thread->RowsWritten = r.rows;
-    if (r.fileError) return;
-    // An interrupted conversion keeps the record file, so that it can be converted again.
-    if (r.complete && job.ConvFileType == 1) plat::DeleteFileAt(bin);
+    const dbf::RecordLayout layout = LayoutOf(job);
+    uint64_t written = 0;
+    bool complete = true;
+    for (const TablePart& part : TableParts(job.BasePath, job.RowCount, job.RowsPerTable)) {
+        const dbf::TableResult r = dbf::WriteTable(bin, part.Path, layout, part.Rows, date, stop, part.FirstRecord);
+        written += r.rows;
+        if (thread) thread->RowsWritten = written;
+        if (r.fileError) return;
+        if (!r.complete) {
+            complete = false;
+            break;
+        }
+    }
+    // The record file goes only when tables holding every one of its records were written; an
+    // interrupted conversion keeps it, so that it can be converted again.
+    if (complete && job.ConvFileType == 1) plat::DeleteFileAt(bin);
     WriteLog(d, "TKS 99", 3);
 }
 

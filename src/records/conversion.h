@@ -1,5 +1,8 @@
 // The conversion thread of a finished measurement: from the record file to the dBASE table.
 #pragma once
+#include <string>
+#include <vector>
+
 #include "core/Pomocny.h"
 #include "records/dbase.h"
 
@@ -7,6 +10,16 @@ namespace zelk {
 
 // The table layout of a job's records.
 dbf::RecordLayout LayoutOf(const ConversionJob& job);
+
+// One table of a record file. The row count of a table has 32 bits, so a measurement of more
+// records goes on in further tables: base + ".dbf", then base + "_part2.dbf", "_part3.dbf", ...
+// each numbering its rows from 0.
+struct TablePart {
+    uint64_t FirstRecord = 0;
+    uint32_t Rows = 0;
+    std::string Path;
+};
+std::vector<TablePart> TableParts(const std::string& basePath, uint64_t records, uint32_t rowsPerTable);
 
 // Copies the current measurement (record file, stored count, snapshot, constants,
 // conversion type) into a new conversion thread, starts it and keeps it in ConvThreads,

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "config/numtext.h"
+#include "core/record_layout.h"
 
 namespace zelk::dbf {
 
@@ -75,10 +76,7 @@ std::string HeaderBytes(const RecordLayout& layout, uint32_t rowCount, const Dat
     return h;
 }
 
-double FullScale(uint32_t rangeCode) {
-    static constexpr double kFs[6] = {10.0, 5.0, 2.0, 1.0, 0.5, 0.2};
-    return rangeCode < 6 ? kFs[rangeCode] : 10.0;
-}
+double FullScale(uint32_t rangeCode) { return FullScaleOf(rangeCode); }
 
 double AinValue(uint16_t raw, uint32_t rangeCode, double constA, double constB) {
     double v = (static_cast<double>(raw) - 32767.0) * FullScale(rangeCode) / 32767.0;

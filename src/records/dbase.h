@@ -55,7 +55,7 @@ std::string HeaderBytes(const RecordLayout& layout, uint32_t rowCount, const Dat
 // Little-endian row count, as at bytes 4..7 of the header.
 std::array<uint8_t, 4> RowCountBytes(uint32_t rowCount);
 
-// Full scale of a range code: 10, 5, 2, 1, 0.5, 0.2 for 0..5; 10 for every other code.
+// Full scale of the range the module measures a range code with (FullScaleOf, core).
 double FullScale(uint32_t rangeCode);
 // (raw - 32767) x FS / 32767, then (v + B) x A.
 double AinValue(uint16_t raw, uint32_t rangeCode, double constA, double constB);

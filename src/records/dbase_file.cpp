@@ -1,78 +1,116 @@
 #include "records/dbase_file.h"
 
-#include <cstdio>
 #include <vector>
+
+#include "platform/file_io.h"
 
 namespace zelk::dbf {
 
 namespace {
-struct File {
-    std::FILE* f = nullptr;
-    ~File() {
-        if (f) std::fclose(f);
+
+constexpr size_t kChunkBytes = 1 << 16;
+
+// Whole records of the record file, read a chunk at a time.
+class RecordReader {
+public:
+    RecordReader(plat::File& f, size_t recordBytes)
+        : f_(f), r_(recordBytes), buffer_((kChunkBytes / recordBytes + 1) * recordBytes) {}
+    // The next record, or null at an error or the end of the file (then `failed` is set).
+    const uint8_t* Next() {
+        if (at_ == end_ && !Fill()) return nullptr;
+        const uint8_t* p = buffer_.data() + at_;
+        at_ += r_;
+        return p;
     }
-    bool Close() {
-        std::FILE* g = f;
-        f = nullptr;
-        return g && std::fclose(g) == 0;
+
+private:
+    bool Fill() {
+        size_t have = 0;
+        while (have < buffer_.size()) {
+            size_t got = 0;
+            if (!f_.Read(buffer_.data() + have, buffer_.size() - have, got) || got == 0) break;
+            have += got;
+        }
+        at_ = 0;
+        end_ = have / r_ * r_;
+        return end_ > 0;
     }
+    plat::File& f_;
+    size_t r_;
+    std::vector<uint8_t> buffer_;
+    size_t at_ = 0, end_ = 0;
+};
+
+// Rows gathered into large writes.
+class TableWriter {
+public:
+    explicit TableWriter(plat::File& f) : f_(f) { buffer_.reserve(kChunkBytes + 512); }
+    bool Put(const char* data, size_t n) {
+        buffer_.append(data, n);
+        return buffer_.size() < kChunkBytes || Flush();
+    }
+    bool Put(const std::string& s) { return Put(s.data(), s.size()); }
+    bool Flush() {
+        const bool ok = f_.Write(buffer_.data(), buffer_.size());
+        buffer_.clear();
+        return ok;
+    }
+
+private:
+    plat::File& f_;
+    std::string buffer_;
 };
 
 // Row count to the rows really written, then the end-of-file byte after the last row.
-bool FinishShortTable(std::FILE* f, uint32_t rows) {
+bool FinishShortTable(plat::File& f, TableWriter& w, uint32_t rows) {
+    const char end = static_cast<char>(kFileEnd);
     auto rc = RowCountBytes(rows);
-    return std::fputc(kFileEnd, f) != EOF && std::fseek(f, kRowCountOffset, SEEK_SET) == 0 &&
-           std::fwrite(rc.data(), 1, rc.size(), f) == rc.size() && std::fflush(f) == 0;
+    return w.Put(&end, 1) && w.Flush() && f.Seek(kRowCountOffset) && f.Write(rc.data(), rc.size());
 }
+
 }  // namespace
 
 TableResult WriteTable(const std::string& binPath, const std::string& dbfPath, const RecordLayout& layout,
-                       uint32_t rowCount, const Date& date, const std::function<bool()>& stop) {
+                       uint32_t rowCount, const Date& date, const std::function<bool()>& stop, uint64_t firstRecord) {
     TableResult r;
-    std::vector<char> outBuffer(1 << 16);  // outlives `out`, whose stream uses it
-    File in, out;
-    in.f = std::fopen(binPath.c_str(), "rb");
-    if (!in.f) {
-        r.fileError = true;
-        return r;
-    }
-    out.f = std::fopen(dbfPath.c_str(), "wb");
-    if (!out.f) {
-        r.fileError = true;
-        return r;
-    }
-    std::setvbuf(out.f, outBuffer.data(), _IOFBF, outBuffer.size());
-
-    const std::string header = HeaderBytes(layout, rowCount, date);
-    bool ok = std::fwrite(header.data(), 1, header.size(), out.f) == header.size();
+    plat::File in, out;
     const size_t recordBytes = static_cast<size_t>(layout.RecordBytes());
-    uint8_t record[64];
+    if (!in.OpenRead(binPath) || !in.Seek(firstRecord * recordBytes)) {
+        r.fileError = true;
+        return r;
+    }
+    if (!out.Create(dbfPath)) {
+        r.fileError = true;
+        return r;
+    }
+    TableWriter w(out);
+    RecordReader records(in, recordBytes);
+
+    bool ok = w.Put(HeaderBytes(layout, rowCount, date));
     uint32_t k = 0;
     while (ok && k < rowCount) {
         if (stop && stop()) {
             r.stopped = true;
             break;
         }
-        if (std::fread(record, 1, recordBytes, in.f) != recordBytes) {
+        const uint8_t* record = records.Next();
+        if (!record) {
             r.fileError = true;
             break;
         }
-        const std::string row = RowText(layout, k, record);
-        if (std::fwrite(row.data(), 1, row.size(), out.f) != row.size()) {
-            ok = false;
-            break;
-        }
-        ++k;
+        ok = w.Put(RowText(layout, k, record));
+        if (ok) ++k;
     }
     if (!ok) r.fileError = true;
     r.rows = k;
     if (ok && k == rowCount) {
-        ok = std::fputc(kFileEnd, out.f) != EOF;
+        const char end = static_cast<char>(kFileEnd);
+        ok = w.Put(&end, 1) && w.Flush();
         r.complete = ok;
-    } else if (!FinishShortTable(out.f, k)) {
+    } else if (!FinishShortTable(out, w, k)) {
         ok = false;
     }
-    // A table that cannot be flushed and closed is not complete, whatever was written.
+    // A table that cannot be closed is not complete, whatever was written.
     if (!out.Close()) {
         r.complete = false;
         r.fileError = true;

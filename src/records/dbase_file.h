@@ -15,10 +15,12 @@ struct TableResult {
     bool stopped = false;   // `stop` asked to end early
 };
 
-// Converts the first `rowCount` records of `binPath` into `dbfPath` (replaced). `stop` is
-// asked before every record. A table that ends early (stop request, short record file)
-// still gets its row count patched and the end-of-file byte, so that it stays readable.
+// Converts `rowCount` records of `binPath`, from record number `firstRecord` on, into
+// `dbfPath` (replaced). `stop` is asked before every record. A table that ends early (stop
+// request, short record file) still gets its row count patched and the end-of-file byte, so
+// that it stays readable.
 TableResult WriteTable(const std::string& binPath, const std::string& dbfPath, const RecordLayout& layout,
-                       uint32_t rowCount, const Date& date, const std::function<bool()>& stop);
+                       uint32_t rowCount, const Date& date, const std::function<bool()>& stop,
+                       uint64_t firstRecord = 0);
 
 }  // namespace zelk::dbf

@@ -34,7 +34,7 @@ static bool NameTaken(const std::string& base) {
 }
 
 bool CreateRecordFile(const std::string& dir, const std::string& serial, const plat::LocalTime& t,
-                      std::string& basePath) {
+                      std::string& basePath, plat::File& file) {
     if (!dir.empty()) {
         std::string d = dir;
         while (d.size() > 1 && EndsInSeparator(d)) d.pop_back();
@@ -46,28 +46,17 @@ bool CreateRecordFile(const std::string& dir, const std::string& serial, const p
         if (k > 9999) return false;
         base = plain + "_" + std::to_string(k);
     }
-    std::FILE* f = std::fopen((base + kRecordFileExtension).c_str(), "wb");
-    if (!f) return false;
-    if (std::fclose(f) != 0) return false;
+    if (!file.Create(base + kRecordFileExtension)) return false;
     basePath = base;
     return true;
 }
 
-bool AppendRecordBlock(const std::string& basePath, const uint8_t* data, size_t bytes, uint64_t sizeBefore) {
-    const std::string path = basePath + kRecordFileExtension;
-    // "r+b": the file must exist already and is not emptied.
-    std::FILE* f = std::fopen(path.c_str(), "r+b");
-    if (!f) return false;
-    bool ok = std::fseek(f, 0, SEEK_END) == 0;
-    bool touched = false;
-    if (ok && bytes > 0) {
-        touched = true;
-        ok = std::fwrite(data, 1, bytes, f) == bytes;
-        if (ok) ok = std::fflush(f) == 0;
-    }
-    if (std::fclose(f) != 0) ok = false;
-    if (!ok && touched) plat::TruncateFile(path, sizeBefore);
-    return ok;
+bool AppendRecordBlock(plat::File& file, const uint8_t* data, size_t bytes) {
+    uint64_t sizeBefore = 0;
+    if (!file.SeekToEnd(sizeBefore)) return false;
+    if (bytes == 0 || file.Write(data, bytes)) return true;
+    file.Resize(sizeBefore);
+    return false;
 }
 
 }  // namespace zelk::records

@@ -22,7 +22,8 @@ def expected_rows():
             raw = 32767 + (k * 1311 + j * 977) % 30000 - 15000
             raw = {0: 32767, 1: 65534, 2: 0, 9: 32767}.get(j, raw)
             a, b = (2.0, 1.0) if j == 9 else (1.0, 0.0)
-            v = (raw - 32767) * FULL_SCALE.get(RANGE[j], 10.0) / 32767
+            # the module measures with the low three bits of the range code; 6 and 7 are 10 V
+            v = (raw - 32767) * FULL_SCALE.get(RANGE[j] & 7, 10.0) / 32767
             row.append(round((v + b) * a, 4))
         row += [(k * 2731) & 0xFFFF, 65535 - k, k & 1, (k >> 1) & 1, 1 if k % 3 == 0 else 0]
         rows.append(row)

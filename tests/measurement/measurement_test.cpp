@@ -17,15 +17,18 @@
 #include <unistd.h>
 #endif
 
+#include "acquisition/acquisition.h"
 #include "acquisition/measurement.h"
 #include "config/log.h"
 #include "config/status_texts.h"
 #include "config/text.h"
 #include "core/Pomocny.h"
 #include "core/channel_map.h"
+#include "platform/file_io.h"
 #include "platform/platform.h"
 #include "records/conversion.h"
 #include "records/dbase.h"
+#include "records/dbase_file.h"
 #include "sim/sim.h"
 #include "usb/Vorna_FTD201.h"
 
@@ -514,6 +517,232 @@ TEST_F(MeasurementTest, TenSecondsAtOneHundredMicrosecondsLoseNothing) {
         ASSERT_EQ(row, dbf::RowText(l, k, reinterpret_cast<const uint8_t*>(bin.data()) + k * kR)) << k;
     }
     EXPECT_EQ(table.substr(header + 99999u * rowLength, 11), "      99999");
+}
+
+// The module measures a range code with its low three bits: code 13 is the 200 mV range for
+// the input read, the live values of a measurement and the table.
+TEST_F(MeasurementTest, RangeCode13ReadsAs200MilliVolts) {
+    sim::Bench& b = sim::GlobalBench();
+    b.SetInputVolts(0, 0, 0.1);
+    const char sep = plat::DecimalSeparator();
+    {
+        plat::LockGuard g(d.DataLock);
+        d.Device.Settings.RangeCode[0] = 13;
+        d.Device.Settings.TimerChannelCount = 1;
+    }
+    d.Device.ReqAnalogIn = 1;
+    ReadInputs(&d);
+    {
+        plat::LockGuard g(d.DataLock);
+        EXPECT_NEAR(d.Channels[0].RealValue, 0.1, 1e-4);
+        EXPECT_EQ(d.Channels[0].TextValue, std::string("0") + sep + "1000 V");
+    }
+    StartStop(1);
+    ASSERT_EQ(Status(), 3);
+    EXPECT_EQ(b.State(0).config[1], 5 * 16 + 0);
+    ASSERT_TRUE(UploadUntil([&] { return d.Device.StoredRecordCount.load() >= 10; }));
+    {
+        plat::LockGuard g(d.DataLock);
+        EXPECT_NEAR(d.Channels[0].RealValue, 0.1, 1e-4);
+        EXPECT_EQ(d.Channels[0].TextValue, std::string("0") + sep + "1000 V");
+    }
+    const std::string base = Base();
+    StartStop(0);
+    WaitConversions();
+    const size_t header = size_t(LayoutOf(d.ConvThreads.back()->Job).HeaderLength());
+    const std::string table = ReadAll(base + ".dbf");
+    ASSERT_GT(table.size(), header + 21);
+    EXPECT_EQ(table.substr(header + 11, 10), "    0.1000");
+}
+
+// Reads that deliver less than the queue holds (nothing, a few bytes, a torn record) shift
+// nothing: every record reaches the file once and in order, and the table matches it.
+TEST_F(MeasurementTest, ShortReadsStoreEveryRecordOnceInOrder) {
+    sim::Bench& b = sim::GlobalBench();
+    b.SetSignalMode(0, sim::SignalMode::Sequence);
+    constexpr uint32_t kRecords = 20000;
+    d.Cfg.LogLevel = 1;
+    OpenLog(&d);
+    d.Device.RequestedRecordCount = kRecords;
+    StartStop(1);
+    ASSERT_EQ(Status(), 3);
+    b.UseManualClock(true);
+    const std::vector<uint32_t> pieces{0, 3, 1000, 37, 0, 5000, 1, 38, 77};
+    b.LimitRead(pieces);
+    int resumeAt = -1;
+    for (int pass = 0; pass < 100000 && d.Device.MeasurementRunning != 0; ++pass) {
+        // Once, while a torn record is kept: 600 reads in a row that deliver nothing.
+        if (resumeAt < 0 && pass > 3000 && d.Device.PartialBytes != 0) {
+            b.LimitRead({0}, 600);
+            resumeAt = pass + 600;
+        }
+        if (pass == resumeAt) b.LimitRead(pieces);
+        b.AdvanceClock(2ms);  // two records a pass at the default period, read in pieces
+        UploadRecords(&d);
+    }
+    EXPECT_GT(resumeAt, 0);
+    ASSERT_EQ(d.Device.MeasurementRunning.load(), 0);
+    EXPECT_EQ(DeviceStatusCode(d), 0);
+    EXPECT_EQ(b.State(0).records_dropped, 0u);
+    EXPECT_EQ(d.Device.StoredRecordCount.load(), kRecords);
+    EXPECT_FALSE(d.Device.RecordFile.IsOpen());
+    WaitConversions();
+    const std::string base = Base();
+    dbf::RecordLayout l = LayoutOf(d.ConvThreads.back()->Job);
+    const std::string table = ReadAll(base + ".dbf");
+    const size_t header = size_t(l.HeaderLength()), row = size_t(l.RowLength());
+    ASSERT_EQ(table.size(), header + kRecords * row + 1);
+    std::vector<uint8_t> record(38);
+    for (uint32_t r = 0; r < kRecords; ++r) {
+        for (int j = 0; j < 16; ++j) {
+            record[2 * j] = static_cast<uint8_t>(r * 16 + j);
+            record[2 * j + 1] = static_cast<uint8_t>((r * 16 + j) >> 8);
+        }
+        record[32] = static_cast<uint8_t>(r), record[33] = static_cast<uint8_t>(r >> 8);
+        record[34] = static_cast<uint8_t>(r >> 16), record[35] = static_cast<uint8_t>(r >> 24);
+        record[36] = static_cast<uint8_t>(r & 3), record[37] = 0;
+        ASSERT_EQ(table.compare(header + r * row, row, dbf::RowText(l, r, record.data())), 0) << r;
+    }
+}
+
+// A link whose reads go on delivering nothing fails the measurement as a failed read does,
+// once no record has come within the USB timeout; the records before stay.
+TEST_F(MeasurementTest, AReadThatNeverDeliversFailsLikeAFailedRead) {
+    sim::Bench& b = sim::GlobalBench();
+    b.SetSignalMode(0, sim::SignalMode::Sequence);
+    d.Cfg.UsbTimeout = 100;
+    d.Cfg.ConvFileType = 0;
+    StartStop(1);
+    ASSERT_TRUE(UploadUntil([&] { return d.Device.StoredRecordCount.load() >= 20; }));
+    b.LimitRead({0});
+    const size_t logFrom = Log().size();
+    ASSERT_TRUE(UploadUntil([&] { return d.Device.MeasurementRunning == 0; }));
+    EXPECT_EQ(Status(), 512);
+    const StatusPair st = GetDeviceStatus(d);
+    EXPECT_EQ(st.code, 10);
+    EXPECT_EQ(st.text, "Chyba volání funkce knihovny FTDI  - Chyba FT_Read (ftStatus=00000000)"_cp);
+    const std::string markers = Markers("UD ", logFrom);
+    EXPECT_NE(markers.find("|(1f) Chyba FT_Read (ftStatus=00000000)|(99)|"), std::string::npos) << markers;
+    EXPECT_FALSE(d.Device.RecordFile.IsOpen());
+    const uint64_t stored = d.Device.StoredRecordCount;
+    const std::string bin = ReadAll(Base() + ".bin");
+    ASSERT_EQ(bin.size(), stored * 38u);
+    EXPECT_EQ(FirstBrokenSequenceRecord(bin), stored);
+}
+
+// The record file is closed at every end of a measurement: stop, requested count, no-data
+// timeout, a failed call, the module closed.
+TEST_F(MeasurementTest, EveryEndClosesTheRecordFile) {
+    sim::Bench& b = sim::GlobalBench();
+    d.Cfg.ConvFileType = 0;
+    d.Cfg.UsbTimeout = 50;
+    auto started = [&] {
+        StartStop(1);
+        EXPECT_EQ(Status(), 3);
+        EXPECT_TRUE(d.Device.RecordFile.IsOpen());
+        UploadFor(20);
+    };
+    started();
+    StartStop(0);
+    EXPECT_FALSE(d.Device.RecordFile.IsOpen()) << "stop";
+    d.Device.RequestedRecordCount = 5;
+    started();
+    ASSERT_TRUE(UploadUntil([&] { return d.Device.MeasurementRunning == 0; }));
+    EXPECT_FALSE(d.Device.RecordFile.IsOpen()) << "count";
+    d.Device.RequestedRecordCount = 0;
+    started();
+    b.UseManualClock(true);
+    ASSERT_TRUE(UploadUntil([&] { return d.Device.MeasurementRunning == 0; }));
+    EXPECT_EQ(Status(), 256);
+    EXPECT_FALSE(d.Device.RecordFile.IsOpen()) << "timeout";
+    b.UseManualClock(false);
+    started();
+    b.FailD2xx(sim::D2xxCall::Read, usb::FT_IO_ERROR, 1);
+    ASSERT_TRUE(UploadUntil([&] { return d.Device.MeasurementRunning == 0; }));
+    EXPECT_EQ(Status(), 512);
+    EXPECT_FALSE(d.Device.RecordFile.IsOpen()) << "failed read";
+    SetDeviceStatus(d, 0, "V pořádku"_cp);
+    started();
+    CloseModule(&d);
+    EXPECT_FALSE(d.Device.RecordFile.IsOpen()) << "module closed";
+}
+
+// The count does not wrap at 2^32: it goes on in 64 bits, the log shows it whole, and the
+// file keeps growing by whole records.
+TEST_F(MeasurementTest, TheStoredCountGoesOnPast32Bits) {
+    sim::GlobalBench().SetSignalMode(0, sim::SignalMode::Sequence);
+    d.Cfg.ConvFileType = 0;
+    StartStop(1);
+    constexpr uint64_t kFrom = (uint64_t{1} << 32) - 3;
+    d.Device.StoredRecordCount = kFrom;
+    ASSERT_TRUE(UploadUntil([&] { return d.Device.StoredRecordCount.load() >= kFrom + 10; }));
+    const uint64_t stored = d.Device.StoredRecordCount;
+    StartStop(0);
+    const std::string bin = ReadAll(Base() + ".bin");
+    EXPECT_EQ(bin.size(), (stored - kFrom) * 38u);
+    EXPECT_EQ(FirstBrokenSequenceRecord(bin), stored - kFrom);
+    EXPECT_NE(Log().find("UD (1e) U=" + std::to_string(stored)), std::string::npos);
+}
+
+// A record file grows past 4 GiB while the measurement runs (a hole, no disk space): blocks
+// go on after the hole, records above 4 GiB read back and convert, and an append that the
+// file system refuses at its largest file size is cut back to whole records.
+TEST_F(MeasurementTest, ARecordFileGrowsPastFourGibibytes) {
+    sim::GlobalBench().SetSignalMode(0, sim::SignalMode::Sequence);
+    d.Cfg.ConvFileType = 0;
+    StartStop(1);
+    ASSERT_EQ(Status(), 3);
+    const std::string path = Base() + ".bin";
+    constexpr uint64_t kHole = ((uint64_t{1} << 32) / 38 + 1) * 38;
+    ASSERT_TRUE(d.Device.RecordFile.Resize(kHole));
+    ASSERT_TRUE(UploadUntil([&] { return d.Device.StoredRecordCount.load() >= 50; }));
+    const uint64_t stored = d.Device.StoredRecordCount;
+
+    plat::File f;
+    ASSERT_TRUE(f.OpenRead(path));
+    uint64_t size = 0;
+    ASSERT_TRUE(f.Size(size));
+    EXPECT_EQ(size, kHole + stored * 38);
+    std::string above(static_cast<size_t>(stored * 38), '\0');
+    ASSERT_TRUE(f.Seek(kHole));
+    ASSERT_TRUE(f.ReadExactly(above.data(), above.size()));
+    EXPECT_EQ(FirstBrokenSequenceRecord(above), stored);
+    f.Close();
+
+    dbf::RecordLayout l;
+    l.ConstA.fill(1.0);
+    const std::string table = dir + "above.dbf";
+    const dbf::TableResult t =
+        dbf::WriteTable(path, table, l, static_cast<uint32_t>(stored), dbf::Date{2026, 12, 8}, {}, kHole / 38);
+    EXPECT_TRUE(t.complete);
+    const std::string rows = ReadAll(table);
+    const size_t header = size_t(l.HeaderLength()), row = size_t(l.RowLength());
+    ASSERT_EQ(rows.size(), header + stored * row + 1);
+    for (uint64_t r = 0; r < stored; ++r)
+        ASSERT_EQ(rows.compare(header + r * row, row,
+                               dbf::RowText(l, static_cast<uint32_t>(r), reinterpret_cast<const uint8_t*>(above.data()) + r * 38)),
+                  0)
+            << r;
+
+    // The file system's largest file size: ext4's 16 TiB - 4 KiB where the tests usually run.
+    constexpr uint64_t kLargest = (uint64_t{1} << 44) - 4096;
+    plat::File& rf = d.Device.RecordFile;
+    if (!rf.Resize(kLargest) || rf.Resize(kLargest + 4096)) {
+        StartStop(0);
+        plat::DeleteFileAt(path);
+        GTEST_SKIP() << "the file system of " << path << " has no largest file size of 16 TiB - 4 KiB";
+    }
+    const uint64_t top = kLargest / 38 * 38;  // room for part of a record only
+    ASSERT_GT(kLargest - top, 0u);
+    ASSERT_TRUE(rf.Resize(top));
+    ASSERT_TRUE(UploadUntil([&] { return d.Device.MeasurementRunning == 0; }));
+    EXPECT_EQ(Status(), 1024);
+    EXPECT_EQ(GetDeviceStatus(d).text, "Chyba přístupu na disk - Chyba ukládání naměřených dat"_cp);
+    ASSERT_TRUE(f.OpenRead(path));
+    ASSERT_TRUE(f.Size(size));
+    EXPECT_EQ(size, top);
+    f.Close();
+    plat::DeleteFileAt(path);
 }
 
 }  // namespace

@@ -104,7 +104,7 @@ TEST(DbaseAin, TextOfConvertedSamples) {
     EXPECT_EQ(AinText(AinValue(32767, 0, 2.0, 1.0)), "    2.0000");  // B is added before A multiplies
     EXPECT_EQ(AinText(AinValue(65534, 5, 1.0, 0.0)), "    0.2000");
     EXPECT_EQ(AinText(AinValue(65534, 4, 1.0, 0.0)), "    0.5000");
-    // Codes the full-scale table does not list measure with 10 V.
+    // 6 and 7 measure with 10 V, and so do the codes whose low three bits are 0, 6 or 7.
     for (uint32_t code : {6u, 7u, 8u, 15u, 255u}) EXPECT_EQ(AinText(AinValue(65534, code, 1.0, 0.0)), "   10.0000") << code;
 }
 
@@ -161,9 +161,9 @@ TEST(DbaseRow, PerChannelRangeAndConstants) {
     uint8_t rec[8];
     Put16(rec, 32767);
     Put16(rec + 2, 65534);  // 0.5 V x 2
-    Put16(rec + 4, 0);      // -10 V + 1
+    Put16(rec + 4, 0);      // code 9 measures as 1: -5 V + 1
     Put16(rec + 6, 42);
-    EXPECT_EQ(RowText(l, 0, rec), "          0    0.0000    1.0000   -9.0000   42");
+    EXPECT_EQ(RowText(l, 0, rec), "          0    0.0000    1.0000   -4.0000   42");
 }
 
 TEST(DbaseRow, DigitalBitsUseOnlyTheirOwnBit) {

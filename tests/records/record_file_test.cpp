@@ -92,7 +92,9 @@ TEST(RecordFileCreate, MakesTheWholeDirectoryTreeAndAnEmptyFile) {
     ASSERT_FALSE(root.empty());
     const std::string dir = root + "a/b/c/";
     std::string base;
-    ASSERT_TRUE(records::CreateRecordFile(dir, "12000001", At(2026, 12, 6, 23, 11, 6), base));
+    plat::File f;
+    ASSERT_TRUE(records::CreateRecordFile(dir, "12000001", At(2026, 12, 6, 23, 11, 6), base, f));
+    EXPECT_TRUE(f.IsOpen());
     EXPECT_EQ(base, dir + "Zelk2716e_12000001_20261206_231106");
     EXPECT_TRUE(plat::FileExists(base + ".bin"));
     EXPECT_EQ(ReadAll(base + ".bin"), "");
@@ -102,15 +104,18 @@ TEST(RecordFileCreate, ASecondStartInTheSameSecondKeepsTheEarlierFiles) {
     const std::string dir = TempDir();
     const auto t = At(2026, 12, 6, 23, 11, 6);
     std::string first, second, third;
-    ASSERT_TRUE(records::CreateRecordFile(dir, "7", t, first));
+    plat::File f;
+    ASSERT_TRUE(records::CreateRecordFile(dir, "7", t, first, f));
+    f.Close();
     WriteAll(first + ".bin", "earlier records");
-    ASSERT_TRUE(records::CreateRecordFile(dir, "7", t, second));
+    ASSERT_TRUE(records::CreateRecordFile(dir, "7", t, second, f));
+    f.Close();
     EXPECT_EQ(second, first + "_1");
     EXPECT_EQ(ReadAll(first + ".bin"), "earlier records");
     // A converted measurement left only its table; the next base must not replace it either.
     plat::DeleteFileAt(second + ".bin");
     WriteAll(second + ".dbf", "table");
-    ASSERT_TRUE(records::CreateRecordFile(dir, "7", t, third));
+    ASSERT_TRUE(records::CreateRecordFile(dir, "7", t, third, f));
     EXPECT_EQ(third, first + "_2");
     EXPECT_EQ(ReadAll(second + ".dbf"), "table");
 }
@@ -119,22 +124,28 @@ TEST(RecordFileCreate, FailsWhereTheDirectoryCannotBe) {
     const std::string root = TempDir();
     WriteAll(root + "blocked", "a plain file");
     std::string base = "unchanged";
-    EXPECT_FALSE(records::CreateRecordFile(root + "blocked/", "1", At(2026, 1, 1, 0, 0, 0), base));
-    EXPECT_FALSE(records::CreateRecordFile(root + "blocked/deeper/", "1", At(2026, 1, 1, 0, 0, 0), base));
+    plat::File f;
+    EXPECT_FALSE(records::CreateRecordFile(root + "blocked/", "1", At(2026, 1, 1, 0, 0, 0), base, f));
+    EXPECT_FALSE(records::CreateRecordFile(root + "blocked/deeper/", "1", At(2026, 1, 1, 0, 0, 0), base, f));
     EXPECT_EQ(base, "unchanged");
+    EXPECT_FALSE(f.IsOpen());
 }
 
-TEST(RecordFileAppend, AddsBlocksInOrderAndNeedsTheFile) {
+// One handle for the whole measurement: others read every block while the file is open;
+// once it is closed, nothing more is written.
+TEST(RecordFileAppend, AddsBlocksInOrderThroughTheOpenFile) {
     const std::string dir = TempDir();
     std::string base;
-    ASSERT_TRUE(records::CreateRecordFile(dir, "1", At(2026, 1, 1, 0, 0, 0), base));
+    plat::File f;
+    ASSERT_TRUE(records::CreateRecordFile(dir, "1", At(2026, 1, 1, 0, 0, 0), base, f));
     const uint8_t a[4] = {1, 2, 3, 4}, b[2] = {5, 6};
-    ASSERT_TRUE(records::AppendRecordBlock(base, a, 4, 0));
-    ASSERT_TRUE(records::AppendRecordBlock(base, b, 2, 4));
+    ASSERT_TRUE(records::AppendRecordBlock(f, a, 4));
+    EXPECT_EQ(ReadAll(base + ".bin"), std::string("\1\2\3\4", 4));
+    ASSERT_TRUE(records::AppendRecordBlock(f, b, 2));
     EXPECT_EQ(ReadAll(base + ".bin"), std::string("\1\2\3\4\5\6", 6));
-    plat::DeleteFileAt(base + ".bin");
-    EXPECT_FALSE(records::AppendRecordBlock(base, a, 4, 6));
-    EXPECT_FALSE(plat::FileExists(base + ".bin"));  // not made anew
+    EXPECT_TRUE(f.Close());
+    EXPECT_FALSE(records::AppendRecordBlock(f, a, 4));
+    EXPECT_EQ(ReadAll(base + ".bin").size(), 6u);
 }
 
 TEST(DbaseTable, ConvertsEveryRecord) {

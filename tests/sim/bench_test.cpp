@@ -145,6 +145,38 @@ TEST(BenchFaults, OpenCanReportTheInvalidHandleAndWritesCanBeCut) {
     EXPECT_EQ(b.State(0).dout, 1);
 }
 
+// Short reads deliver the cycle of limits, zero and a few bytes included; what is not read
+// stays queued in order.
+TEST_F(BenchTest, ShortReadsLeaveTheRestQueued) {
+    bench.SetReplyLatencyMs(0);
+    bench.SetBandwidth(0);
+    Send(Frame(0x84));  // a 69-byte reply
+    AdvanceMs(1);
+    const Bytes whole = ReadAll();
+    ASSERT_EQ(whole.size(), 69u);
+    Send(Frame(0x84));
+    AdvanceMs(1);
+    bench.LimitRead({0, 3, 40}, 5);
+    Bytes got;
+    const size_t expect[] = {0, 3, 40, 0, 3, 23};
+    for (size_t want : expect) {
+        uint8_t buf[100];
+        DWORD n = 99;
+        ASSERT_EQ(bench.Read(h, buf, 100, &n), FT_OK);
+        EXPECT_EQ(n, want);
+        got.insert(got.end(), buf, buf + n);
+    }
+    EXPECT_EQ(got, whole);
+    EXPECT_EQ(Queued(), 0u);
+    bench.LimitRead({0}, kAlways);
+    Send(Frame(0x84));
+    AdvanceMs(1);
+    EXPECT_EQ(ReadAll().size(), 0u);
+    EXPECT_EQ(Queued(), 69u);
+    bench.ClearFaults();
+    EXPECT_EQ(ReadAll().size(), 69u);
+}
+
 class CommandFaults : public BenchTest {};
 
 TEST_F(CommandFaults, ReplyFaultsShapeTheReply) {
@@ -247,7 +279,8 @@ TEST(BenchConfig, IniSetsDevicesLinkAndFaults) {
         "[Command_Fault]   ; one lost identification\ndevice = 0\ncommand = 0x81\n"
         "fault = No-Reply ; executed, never answered\ntimes = 1\n"
         "[d2xx fault]\nfunction = FT_Open\ninvalid handle = yes\ntimes = 1\n"
-        "[D2XX Fault]\nfunction = ft_purge\nstatus = 4\n";
+        "[D2XX Fault]\nfunction = ft_purge\nstatus = 4\n"
+        "[d2xx fault]\nfunction = FT_Read\nread limit = 0, 5\ntimes = 2\n";
     ASSERT_TRUE(ConfigureBench(b, ini, &error)) << error;
     EXPECT_EQ(b.DeviceCount(), 2);
     EXPECT_EQ(Count(b), 1u);
@@ -269,6 +302,11 @@ TEST(BenchConfig, IniSetsDevicesLinkAndFaults) {
         ASSERT_EQ(b.GetQueueStatus(h, &n), FT_OK);
         EXPECT_EQ(n, round == 0 ? 0u : 21u);  // only the first identification is lost
     }
+    uint8_t buf[21];
+    for (DWORD expect : {0u, 5u, 16u}) {
+        ASSERT_EQ(b.Read(h, buf, 21, &n), FT_OK);
+        EXPECT_EQ(n, expect);
+    }
 }
 
 TEST(BenchConfig, BadFilesChangeNothingAndNameTheLine) {
@@ -282,6 +320,9 @@ TEST(BenchConfig, BadFilesChangeNothingAndNameTheLine) {
         {"[d2xx fault]\nfunction = FT_Frobnicate\n", "line 2"},
         {"[d2xx fault]\nfunction = FT_Read\ninvalid handle = yes\n", "line 1"},
         {"[d2xx fault]\nfunction = FT_Read\n", "line 1"},
+        {"[d2xx fault]\nfunction = FT_Read\nread limit = 3, x\n", "line 3"},
+        {"[d2xx fault]\nfunction = FT_Write\nread limit = 3\n", "line 1"},
+        {"[d2xx fault]\nfunction = FT_Read\nread limit = 3\nstatus = 4\n", "line 1"},
         {"[bench]\nlatency = 5\n[robots]\n", "line 3"},
         {"[bench\n", "line 1"},
     };

@@ -5,6 +5,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "core/record_layout.h"
+
 namespace zelk::tool {
 
 const Column* Dataset::Find(const std::string& name) const {
@@ -22,9 +24,9 @@ bool BuildLayout(const ParamFile* param, const LayoutOptions& o, dbf::RecordLayo
         return ParseInteger(*v).value_or(def);
     };
     l->ChannelCount = static_cast<int32_t>(integer("Počet kanálů", 8));
-    l->Cnt0 = integer("Povolení CNT0", 1) != 0;
-    l->Cnt1 = integer("Povolení CNT1", 1) != 0;
-    l->DinDout = integer("Povolení DIN a DOUT", 1) != 0;
+    l->Cnt0 = IsRecorded(static_cast<int32_t>(integer("Povolení CNT0", 1)));
+    l->Cnt1 = IsRecorded(static_cast<int32_t>(integer("Povolení CNT1", 1)));
+    l->DinDout = IsRecorded(static_cast<int32_t>(integer("Povolení DIN a DOUT", 1)));
     *periodUs = 0;
     if (param) {
         if (auto p = param->Get("Měření časovačem", "Perioda [us]")) *periodUs = ParseReal(*p).value_or(0);

@@ -1,0 +1,29 @@
+// What the module records and how its samples scale: the one place that answers "is this
+// item recorded", "how long is a record" and "what full scale does this range code have",
+// for the measurement, the live channels, the record file and the dBASE table alike.
+#pragma once
+#include <cstdint>
+
+namespace zelk {
+
+// The module is sent the low byte of an enable and records the item when that byte is not 0.
+constexpr uint8_t EnableByte(int32_t enable) { return static_cast<uint8_t>(enable & 0xFF); }
+constexpr bool IsRecorded(int32_t enable) { return EnableByte(enable) != 0; }
+
+// 2 x channel count, plus 2 for each recorded counter and 2 when DIN/DOUT is recorded.
+constexpr int32_t RecordBytesOf(int32_t channelCount, int32_t cnt0Enable, int32_t cnt1Enable, int32_t dinDoutEnable) {
+    return 2 * channelCount + (IsRecorded(cnt0Enable) ? 2 : 0) + (IsRecorded(cnt1Enable) ? 2 : 0) +
+           (IsRecorded(dinDoutEnable) ? 2 : 0);
+}
+
+// The module measures with the low three bits of a range code (the host may write 0..15).
+constexpr uint32_t MeasuredRange(uint32_t rangeCode) { return rangeCode & 7; }
+
+// Full scale in volts of the range the module measures with: 10, 5, 2, 1, 0.5, 0.2 for the
+// measured codes 0..5; 10 for 6 and 7.
+constexpr double FullScaleOf(uint32_t rangeCode) {
+    constexpr double kFullScale[8] = {10.0, 5.0, 2.0, 1.0, 0.5, 0.2, 10.0, 10.0};
+    return kFullScale[MeasuredRange(rangeCode)];
+}
+
+}  // namespace zelk

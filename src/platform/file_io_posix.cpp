@@ -1,0 +1,118 @@
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/file_io.h"
+
+namespace zelk::plat {
+
+static_assert(sizeof(off_t) >= 8, "record files need 64-bit file offsets");
+
+namespace {
+int Fd(intptr_t h) { return static_cast<int>(h); }
+}  // namespace
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        Close();
+        handle_ = other.handle_;
+        other.handle_ = kNone;
+    }
+    return *this;
+}
+
+bool File::Create(const std::string& path) {
+    Close();
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    handle_ = fd;
+    return true;
+}
+
+bool File::OpenRead(const std::string& path) {
+    Close();
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return false;
+    }
+    handle_ = fd;
+    return true;
+}
+
+bool File::Write(const void* data, size_t bytes) {
+    if (!IsOpen()) return false;
+    const char* p = static_cast<const char*>(data);
+    while (bytes > 0) {
+        const ssize_t n = write(Fd(handle_), p, bytes);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        bytes -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool File::Read(void* data, size_t bytes, size_t& got) {
+    got = 0;
+    if (!IsOpen()) return false;
+    for (;;) {
+        const ssize_t n = read(Fd(handle_), data, bytes);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        got = static_cast<size_t>(n);
+        return true;
+    }
+}
+
+bool File::ReadExactly(void* data, size_t bytes) {
+    char* p = static_cast<char*>(data);
+    while (bytes > 0) {
+        size_t got = 0;
+        if (!Read(p, bytes, got) || got == 0) return false;
+        p += got;
+        bytes -= got;
+    }
+    return true;
+}
+
+bool File::Seek(uint64_t offset) {
+    if (!IsOpen() || offset > static_cast<uint64_t>(INT64_MAX)) return false;
+    return lseek(Fd(handle_), static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
+}
+
+bool File::SeekToEnd(uint64_t& size) {
+    if (!IsOpen()) return false;
+    const off_t end = lseek(Fd(handle_), 0, SEEK_END);
+    if (end < 0) return false;
+    size = static_cast<uint64_t>(end);
+    return true;
+}
+
+bool File::Size(uint64_t& size) const {
+    struct stat st {};
+    if (!IsOpen() || fstat(Fd(handle_), &st) != 0) return false;
+    size = static_cast<uint64_t>(st.st_size);
+    return true;
+}
+
+bool File::Resize(uint64_t size) {
+    if (!IsOpen() || size > static_cast<uint64_t>(INT64_MAX)) return false;
+    int rc;
+    do {
+        rc = ftruncate(Fd(handle_), static_cast<off_t>(size));
+    } while (rc != 0 && errno == EINTR);
+    return rc == 0;
+}
+
+bool File::Close() {
+    if (!IsOpen()) return false;
+    const int fd = Fd(handle_);
+    handle_ = kNone;
+    return close(fd) == 0;
+}
+
+}  // namespace zelk::plat
