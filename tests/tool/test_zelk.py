@@ -22,8 +22,18 @@ EXAMPLES = os.environ["ZELK_EXAMPLES"]
 C_HOST = os.environ.get("ZELK_C_HOST", "")
 
 
-def zelk(*args, timeout=120):
-    p = subprocess.run([ZELK, *args], capture_output=True, text=True, timeout=timeout)
+def zelk(*args, timeout=120, bench=None):
+    env = None
+    if bench is not None:  # the simulated module's bench, as ZELK_SIM_CONFIG names it
+        fd, path = tempfile.mkstemp(suffix=".ini")
+        with os.fdopen(fd, "w") as f:
+            f.write(bench)
+        env = dict(os.environ, ZELK_SIM_CONFIG=path)
+    try:
+        p = subprocess.run([ZELK, *args], capture_output=True, text=True, timeout=timeout, env=env)
+    finally:
+        if env:
+            os.unlink(env["ZELK_SIM_CONFIG"])
     return p.returncode, p.stdout, p.stderr
 
 
@@ -68,8 +78,8 @@ class TestInfo(unittest.TestCase):
             self.assertEqual(rc, 2)
             self.assertIn("Init failed: Chyba parametrického souboru - Volba modulu / USB timeout = 0.", err)
             rc, _, err = zelk("info", "--param", os.path.join(d, "missing.ini"))
-            self.assertEqual(rc, 2)
-            self.assertIn("Chybný parametrický soubor", err)
+            self.assertEqual(rc, 5)  # a missing file is a file error for every command
+            self.assertIn("missing.ini: no such file", err)
 
     def test_usage_errors_and_help(self):
         self.assertEqual(zelk()[0], 1)
@@ -257,7 +267,99 @@ class TestConvert(unittest.TestCase):
         if os.path.getsize(self.bin) % 12:  # 3 channels, CNT0, CNT1, DIN/DOUT
             self.assertIn("partial record", err)
         self.assertEqual(zelk("convert", self.bin, "--format", "xls")[0], 1)
-        self.assertEqual(zelk("convert", os.path.join(self.dir.name, "none.bin"))[0], 1)
+        self.assertEqual(zelk("convert", os.path.join(self.dir.name, "none.bin"))[0], 5)
+
+
+# Czech upper-case keys, blanks around "=", quoted values and a decimal comma: the driver
+# folds the case, trims and unquotes; channel 0 on the 1 V range with A = 2.5.
+PARAM_TEXT = ('[VOLBA MODULU]\r\nVÝROBNÍ ČÍSLO = "12000001"\r\n'
+              '[ANALOGOVÝ KANÁL 0]\r\nROZSAH = "1V"\r\nKONSTANTA A = "2,5"\r\n'
+              '[MĚŘENÍ ČASOVAČEM]\r\nPOČET KANÁLŮ=2\r\nPOVOLENÍ CNT0=0\r\nPERIODA [US]="500"\r\n')
+SEQUENCE_BENCH = "[bench]\nsignals = sequence\n"  # the same samples in every run
+
+
+class TestParamFiles(unittest.TestCase):
+    def test_measure_and_convert_read_what_the_driver_reads(self):
+        for encoding in ("cp1250", "utf-8", "utf-8-sig", "utf-16"):
+            with self.subTest(encoding=encoding), tempfile.TemporaryDirectory() as d:
+                ini = os.path.join(d, "zelk.ini")
+                with open(ini, "wb") as f:
+                    f.write(PARAM_TEXT.encode(encoding))
+                rc, out, err = zelk("measure", "--param", ini, "--format", "bin", "--records", "300", "--out",
+                                    os.path.join(d, "bin"), "--no-progress", bench=SEQUENCE_BENCH)
+                self.assertEqual(rc, 0, out + err)
+                self.assertIn("measuring 2 channels +CNT1 +DIN/DOUT", out)
+                self.assertIn("period used       500.0 us", out)
+                record_file = measured_files(os.path.join(d, "bin"), ".bin")[0]
+                self.assertEqual(os.path.getsize(record_file), 300 * 8)
+                with open(ini, "rb") as f:
+                    self.assertEqual(f.read(), PARAM_TEXT.encode(encoding))  # the user's file is not touched
+                # The sidecar is the run's file: every line kept, the same encoding, the folder added.
+                with open(os.path.splitext(record_file)[0] + ".ini", "rb") as f:
+                    sidecar = f.read().decode(encoding)
+                for line in PARAM_TEXT.split("\r\n")[:6]:
+                    self.assertIn(line, sidecar)
+                self.assertIn("Adresář=" + os.path.join(d, "bin"), sidecar)
+
+                rc, out, err = zelk("measure", "--param", ini, "--format", "DBF", "--records", "300", "--out",
+                                    os.path.join(d, "dbf"), "--no-progress", bench=SEQUENCE_BENCH)
+                self.assertEqual(rc, 0, out + err)
+                driver_table = measured_files(os.path.join(d, "dbf"), ".dbf")[0]
+                converted = os.path.join(d, "converted.dbf")
+                rc, out, err = zelk("convert", record_file, "--param", ini, "-o", converted)
+                self.assertEqual(rc, 0, err)
+                rows = list(dbfread.DBF(converted))
+                self.assertEqual(rows, list(dbfread.DBF(driver_table)))
+                self.assertEqual(len(rows), 300)
+                self.assertAlmostEqual(min(r["AIN0"] for r in rows), -2.5, places=3)  # -1 V x 2.5
+
+    def test_convert_takes_the_sidecar_and_refuses_what_does_not_fit(self):
+        with tempfile.TemporaryDirectory() as d:
+            rc, out, err = zelk("measure", "--channels", "2", "--no-cnt0", "--period", "500", "--format", "bin",
+                                "--records", "200", "--out", d, "--no-progress")
+            self.assertEqual(rc, 0, out + err)
+            record_file = measured_files(d, ".bin")[0]
+            rc, out, err = zelk("convert", record_file, "--format", "CSV", "-o", "-")
+            self.assertEqual(rc, 0, err)
+            rows = list(csv.DictReader(out.splitlines()))
+            self.assertEqual(len(rows), 200)
+            self.assertEqual(list(rows[0]), ["INDEX", "TIME", "AIN0", "AIN1", "CNT1", "DIN0", "DIN1", "DOUT"])
+            self.assertEqual(float(rows[10]["TIME"]), 10 * 500e-6)
+            self.assertIn("layout from " + os.path.splitext(record_file)[0] + ".ini", err)
+
+            with open(record_file, "rb") as f:
+                records = f.read()
+            odd = os.path.join(d, "odd.bin")
+            with open(odd, "wb") as f:
+                f.write(records + b"\0\0\0")
+            table = os.path.join(d, "table.dbf")
+            self.assertEqual(zelk("convert", record_file, "-o", table)[0], 0)
+            disguised = os.path.join(d, "disguised.bin")
+            with open(table, "rb") as src, open(disguised, "wb") as dst:
+                dst.write(src.read())
+            for args, message in (((odd, "--channels", "2", "--no-cnt0"), "not a whole number of 8-byte records"),
+                                  ((table,), "is a dBASE table"),
+                                  ((disguised, "--channels", "2"), "is a dBASE table")):
+                out_file = os.path.join(d, "out.csv")
+                rc, _, err = zelk("convert", *args, "--format", "csv", "-o", out_file)
+                self.assertEqual(rc, 5, args)
+                self.assertIn(message, err)
+                self.assertIn("nothing written", err)
+                self.assertFalse(os.path.exists(out_file))
+            rc, _, err = zelk("convert", odd)  # no sidecar, no layout
+            self.assertEqual(rc, 1)
+            self.assertIn("--param", err)
+
+
+class TestDataLoss(unittest.TestCase):
+    def test_records_lost_on_a_slow_link_fail_the_measurement(self):
+        with tempfile.TemporaryDirectory() as d:
+            rc, out, err = zelk("measure", "--channels", "16", "--period", "200", "--records", "3000", "--format",
+                                "bin", "--out", d, "--no-progress", bench="[bench]\nbandwidth = 20000\n")
+            self.assertEqual(rc, 4, out + err)
+            self.assertIn("records were lost", err)
+            self.assertIn("38 bytes per record", err)
+            self.assertIn("records stored    3000", out)  # the stored count alone does not show it
 
 
 class TestPlot(unittest.TestCase):

@@ -4,12 +4,31 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "config/param_file.h"
+#include "core/channel_map.h"
+
 namespace zelk::tool {
 namespace {
 
-const char* const kRangeNames[6] = {"10V", "5V", "2V", "1V", "500mV", "200mV"};
+// "0 10V, 1 5V, ...": the range codes that have a name of their own.
+std::string RangeCodes() {
+    std::string t;
+    for (uint32_t code = 0; code == 0 || RangeCodeOf(RangeName(code)) == code; ++code)
+        t += (code ? ", " : "") + std::to_string(code) + " " + RangeName(code);
+    return t;
+}
 
 std::string N(uint32_t v) { return std::to_string(v); }
+
+// The driver's description of a defined channel begins with its kind and direction.
+Direction DirectionOf(uint32_t ch) {
+    const std::string d = ChannelDescription(ch);
+    const std::string head = d.substr(0, d.find(" - "));
+    if (head.find(" bidirectional") != std::string::npos) return Direction::Both;
+    if (head.find(" output") != std::string::npos) return Direction::Output;
+    if (head.find(" input") != std::string::npos) return Direction::Input;
+    return Direction::None;
+}
 
 }  // namespace
 
@@ -32,78 +51,79 @@ const char* DirectionName(Direction d) {
     }
 }
 
+// Kind, direction and the defined set are the driver's channel map; the English meaning,
+// unit and write limits are what the tool shows beside them.
 ChannelInfo Channel(uint32_t ch) {
     ChannelInfo c;
-    auto set = [&](int32_t tag, Direction d, std::string meaning, std::string limits = "", std::string unit = "") {
-        c.defined = true;
-        c.tag = tag;
-        c.direction = d;
+    if (ch >= kChannelCount || !IsDefinedChannel(ch)) return c;
+    c.defined = true;
+    c.tag = static_cast<int32_t>(ChannelKind(ch));
+    c.direction = DirectionOf(ch);
+    auto set = [&](std::string meaning, std::string limits = "", std::string unit = "") {
         c.meaning = std::move(meaning);
         c.limits = std::move(limits);
         c.unit = std::move(unit);
     };
     if (ch <= 15) {
-        set(kTagReal, Direction::Input, "analog channel " + N(ch) + " in engineering units, (U + B) x A",
+        set("analog channel " + N(ch) + " in engineering units, (U + B) x A",
             "", "V");
     } else if (ch == 50 || ch == 51) {
-        set(kTagBoolean, Direction::Input, "digital input DIN" + N(ch - 50));
+        set("digital input DIN" + N(ch - 50));
     } else if (ch == 58) {
-        set(kTagLongcard, Direction::Input, "digital inputs as one number (bit 0 DIN0, bit 1 DIN1)");
+        set("digital inputs as one number (bit 0 DIN0, bit 1 DIN1)");
     } else if (ch == 70) {
-        set(kTagBoolean, Direction::Output, "digital output DOUT as 0 or 1", "any non-zero byte is 1");
+        set("digital output DOUT as 0 or 1", "any non-zero byte is 1");
     } else if (ch == 78) {
-        set(kTagLongcard, Direction::Output, "digital output DOUT, 2 bits", "value AND 3");
+        set("digital output DOUT, 2 bits", "value AND 3");
     } else if (ch == 80 || ch == 81) {
-        set(kTagLongcard, Direction::Input, "counter CNT" + N(ch - 80) + " value");
+        set("counter CNT" + N(ch - 80) + " value");
     } else if (ch == 82 || ch == 83) {
-        set(kTagLongcard, Direction::Output, "preset counter CNT" + N(ch - 82) + " now",
+        set("preset counter CNT" + N(ch - 82) + " now",
             "none (the low 16 bits reach the module)");
     } else if (ch == 97) {
-        set(kTagBoolean, Direction::Input, "device status: true while the module is not in order");
+        set("device status: true while the module is not in order");
     } else if (ch == 98) {
-        set(kTagLongcard, Direction::Input, "device status code 0..17 (docs/troubleshooting.md)");
+        set("device status code 0..17 (docs/troubleshooting.md)");
     } else if (ch == 99) {
-        set(kTagString, Direction::Input, "device status text (Czech)");
+        set("device status text (Czech)");
     } else if (ch >= 100 && ch <= 115) {
-        set(kTagLongcard, Direction::Output,
-            "range code of analog channel " + N(ch - 100) + " (0 10V, 1 5V, 2 2V, 3 1V, 4 500mV, 5 200mV)",
+        set("range code of analog channel " + N(ch - 100) + " (" + RangeCodes() + ")",
             "value AND 15; codes 6..15 act as 10V");
     } else if (ch >= 132 && ch <= 147) {
-        set(kTagLongcard, Direction::Output, "physical input AIN0..15 of analog channel " + N(ch - 132),
+        set("physical input AIN0..15 of analog channel " + N(ch - 132),
             "value AND 15");
     } else if (ch == 164) {
-        set(kTagLongcard, Direction::Output, "number of channels the timer measures", "0 becomes 1, above 16 becomes 16");
+        set("number of channels the timer measures", "0 becomes 1, above 16 becomes 16");
     } else if (ch == 165) {
-        set(kTagReal, Direction::Both, "timer period; reading it gives the period actually used",
+        set("timer period; reading it gives the period actually used",
             "below 25.0 or NaN becomes 25.0, above 32767.5 becomes 32767.5; rounded to 0.5 at the start", "us");
     } else if (ch == 166 || ch == 168) {
-        set(kTagLongcard, Direction::Output, "CNT" + N((ch - 166) / 2) + " preset for the timer measurement",
+        set("CNT" + N((ch - 166) / 2) + " preset for the timer measurement",
             "above 65535 becomes 65535");
     } else if (ch == 167 || ch == 169) {
-        set(kTagLongcard, Direction::Output, "CNT" + N((ch - 167) / 2) + " sampled by the timer measurement (0/1)",
+        set("CNT" + N((ch - 167) / 2) + " sampled by the timer measurement (0/1)",
             "above 1 becomes 1");
     } else if (ch == 170) {
-        set(kTagLongcard, Direction::Output, "DIN and DOUT sampled by the timer measurement (0/1)", "above 1 becomes 1");
+        set("DIN and DOUT sampled by the timer measurement (0/1)", "above 1 becomes 1");
     } else if (ch >= 171 && ch <= 176) {
-        set(kTagLongcard, Direction::Output, std::string("input settle time for range ") + kRangeNames[ch - 171],
+        set(std::string("input settle time for range ") + RangeName(ch - 171),
             "above 127 becomes 127", "us");
     } else if (ch == 200) {
-        set(kTagLongcard, Direction::Output, "start (non-zero) or stop (0) the timer measurement");
+        set("start (non-zero) or stop (0) the timer measurement");
     } else if (ch == 201) {
-        set(kTagLongcard, Direction::Input, "records stored by the running or last measurement");
+        set("records stored by the running or last measurement");
     } else if (ch == 202) {
-        set(kTagLongcard, Direction::Output, "requested number of records, 0 = no limit", "none");
+        set("requested number of records, 0 = no limit", "none");
     } else if (ch == 203) {
-        set(kTagLongcard, Direction::Input,
-            "measurement status: 0 idle, 3 running, 5 converting, 256 no data (timeout), 512 command or D2XX "
+        set("measurement status: 0 idle, 3 running, 5 converting, 256 no data (timeout), 512 command or D2XX "
             "failure, 1024 record file failure");
     }
     return c;
 }
 
 bool IsReadable(uint32_t ch) {
-    return ch <= 15 || ch == 50 || ch == 51 || ch == 58 || ch == 80 || ch == 81 || (ch >= 97 && ch <= 99) ||
-           ch == 165 || ch == 201 || ch == 203;
+    const Direction d = Channel(ch).direction;
+    return d == Direction::Input || d == Direction::Both;
 }
 
 bool IsWritable(uint32_t ch) {
@@ -160,7 +180,7 @@ std::optional<std::string> ExpectedStored(uint32_t ch, const Value& v) {
     if (ch == 78) return N(x & 3);
     if (ch >= 100 && ch <= 115) {
         uint32_t r = x & 15;
-        return N(r) + "   (rozsah " + kRangeNames[r <= 5 ? r : 0] + ")";
+        return N(r) + "   (rozsah " + RangeName(r) + ")";
     }
     if (ch >= 132 && ch <= 147) return N(x & 15) + "   (vstup AIN" + N(x & 15) + ")";
     if (ch == 164) return N(x == 0 ? 1 : x > 16 ? 16 : x);

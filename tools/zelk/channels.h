@@ -1,5 +1,5 @@
-// The 204 host channels as the tool presents them: kind, direction, meaning, limits, and
-// the limits the driver applies to a written value.
+// The 204 host channels as the tool presents them: the driver's kind, direction and defined
+// set, with an English meaning, and the limits the driver applies to a written value.
 #pragma once
 #include <cstdint>
 #include <optional>
@@ -10,7 +10,7 @@
 
 namespace zelk::tool {
 
-constexpr uint32_t kChannelCount = 204;
+constexpr uint32_t kChannelCount = ZELK_CHANNEL_COUNT;
 
 enum class Direction { None, Input, Output, Both };
 

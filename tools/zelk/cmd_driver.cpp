@@ -8,8 +8,9 @@
 
 #include "channels.h"
 #include "commands.h"
-#include "cp1250.h"
-#include "status_texts.h"
+#include "config/status_texts.h"
+#include "core/channel_map.h"
+#include "usb/d2xx.h"
 
 #if defined(_WIN32)
 #include <io.h>
@@ -42,9 +43,14 @@ Diagnostics Diagnose(Session& s, uint32_t ch) {
     return d;
 }
 
-std::string StatusColumn(const std::string& text) {
-    int code = StatusCodeOfText(text);
-    return (code < 0 ? std::string("?") : std::to_string(code)) + " " + text;
+// The code beside a channel's status text (UTF-8): the channel's own statuses for a number
+// that names no channel or a channel without a finished request, else the device status
+// that the cycle finished with.
+std::string StatusColumn(uint32_t ch, const std::string& text, int deviceStatus) {
+    int code = deviceStatus;
+    if (!IsDefinedChannel(ch)) code = kChannelStatusUndefined;
+    else if (text == Show(StatusTexts[5])) code = kChannelStatusUnused;
+    return std::to_string(code) + " " + text;
 }
 
 int DeviceExit(const Host& h) { return h.deviceStatus == 0 ? kExitOk : kExitDevice; }
@@ -85,15 +91,6 @@ int CmdInfo(const DriverOptions& o) {
     return DeviceExit(h);
 }
 
-// D2XX's FT_ListDevices, the one call needed to list what is plugged in.
-#if defined(_WIN32) && !defined(_WIN64)
-using FnListDevices = uint32_t(__stdcall*)(void*, void*, uint32_t);
-#else
-using FnListDevices = uint32_t (*)(void*, void*, uint32_t);
-#endif
-constexpr uint32_t kListNumberOnly = 0x80000000u, kListByIndex = 0x40000000u;
-constexpr uint32_t kBySerial = 1, kByDescription = 2;
-
 static std::string D2xxCandidate(const DriverOptions& o, const DevicesOptions& d, std::string* what) {
     namespace fs = std::filesystem;
     if (!d.d2xx.empty()) {
@@ -125,13 +122,13 @@ int CmdDevices(const DriverOptions& o, const DevicesOptions& d) {
         Error("cannot load " + path + ": " + error);
         return kExitDriver;
     }
-    auto list = reinterpret_cast<FnListDevices>(lib.Symbol("FT_ListDevices"));
+    auto list = reinterpret_cast<usb::PFN_FT_ListDevices>(lib.Symbol("FT_ListDevices"));
     if (!list) {
         Error(path + " does not export FT_ListDevices");
         return kExitDriver;
     }
     uint32_t count = 0;
-    uint32_t st = list(&count, nullptr, kListNumberOnly);
+    uint32_t st = list(&count, nullptr, usb::FT_LIST_NUMBER_ONLY);
     std::cout << "D2XX devices seen by " << what << "\n  " << path << "\n";
     if (st != 0) {
         std::cout << "FT_ListDevices failed, FT status " << st << "\n";
@@ -140,10 +137,10 @@ int CmdDevices(const DriverOptions& o, const DevicesOptions& d) {
     std::cout << "\n" << Pad("index", 7) << Pad("serial", 14) << "description\n";
     std::vector<std::string> serials;
     for (uint32_t i = 0; i < count; ++i) {
-        char serial[65] = {}, desc[65] = {};
+        char serial[usb::kD2xxTextBufferSize] = {}, desc[usb::kD2xxTextBufferSize] = {};
         void* index = reinterpret_cast<void*>(static_cast<uintptr_t>(i));
-        list(index, serial, kListByIndex | kBySerial);
-        list(index, desc, kListByIndex | kByDescription);
+        list(index, serial, usb::FT_LIST_BY_INDEX | usb::FT_OPEN_BY_SERIAL_NUMBER);
+        list(index, desc, usb::FT_LIST_BY_INDEX | usb::FT_OPEN_BY_DESCRIPTION);
         serials.push_back(serial);
         std::cout << Pad(std::to_string(i), 7) << Pad(Show(serial), 14) << Show(desc) << "\n";
     }
@@ -184,7 +181,8 @@ int CmdRead(const DriverOptions& o, const ReadOptions& ro) {
         ChannelInfo c = Channel(r.channel);
         Diagnostics d = Diagnose(s, r.channel);
         std::string desc = ro.english || d.description.empty() ? (c.defined ? c.meaning : "not defined") : d.description;
-        std::string status = d.available ? StatusColumn(d.status) : std::to_string(h.deviceStatus) + " " + h.deviceText;
+        std::string status =
+            d.available ? StatusColumn(r.channel, d.status, h.deviceStatus) : std::to_string(h.deviceStatus) + " " + h.deviceText;
         allFinished = allFinished && r.finished;
         std::cout << Pad(std::to_string(r.channel), 5) << Pad(desc, 54) << Pad(ReadingText(r), 24) << status << "\n";
     }
@@ -220,7 +218,7 @@ int CmdWrite(const DriverOptions& o, const std::vector<std::string>& assignments
         std::optional<std::string> expected = ExpectedStored(ch, v);
         Diagnostics d = Diagnose(s, ch);
         std::cout << Pad(std::to_string(ch), 5) << Pad(ValueText(v, ""), 12) << Pad(expected.value_or("-"), 26)
-                  << Pad(d.available ? d.value : "?", 26) << (d.available ? StatusColumn(d.status) : "") << "\n";
+                  << Pad(d.available ? d.value : "?", 26) << (d.available ? StatusColumn(ch, d.status, h.deviceStatus) : "") << "\n";
     }
     if (!finished) {
         Error("the write cycle did not finish within " + std::to_string(o.cycleTimeoutMs) + " ms");

@@ -1,4 +1,5 @@
 // Commands on files left on disk: convert (record file to dBASE table or CSV) and plot.
+#include <charconv>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -9,19 +10,12 @@
 #include "commands.h"
 #include "dataset.h"
 #include "records/dbase_file.h"
+#include "sidecar.h"
 
 namespace zelk::tool {
 namespace {
 
 namespace fs = std::filesystem;
-
-bool LoadParam(const std::string& path, std::optional<ParamFile>* out) {
-    if (path.empty()) return true;
-    std::string error;
-    *out = ParamFile::Load(path, &error);
-    if (!*out) Error(error);
-    return out->has_value();
-}
 
 dbf::Date Today() {
     std::time_t t = std::time(nullptr);
@@ -34,71 +28,139 @@ dbf::Date Today() {
     return dbf::Date{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday};
 }
 
-std::string Trimmed(const std::string& s) {
-    size_t a = s.find_first_not_of(' ');
-    return a == std::string::npos ? "" : s.substr(a);
+std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
 }
 
-// The CSV carries the table's own field texts, cut out of the rows the driver's code makes.
-bool WriteCsv(const std::string& bin, const std::string& out, const dbf::RecordLayout& l, uint32_t rows) {
-    std::ifstream in(bin, std::ios::binary);
-    std::ofstream o(out, std::ios::binary | std::ios::trunc);
-    if (!in || !o) return false;
-    std::array<dbf::TDBF_HlavickaPolozka, dbf::kMaxFields> fields;
-    int f = dbf::BuildFields(l, fields);
-    for (int i = 0; i < f; ++i) o << (i ? "," : "") << fields[i].FieldName;
-    o << "\r\n";
-    std::vector<uint8_t> record(static_cast<size_t>(l.RecordBytes()));
-    for (uint32_t k = 0; k < rows; ++k) {
-        if (Interrupted()) return false;
-        if (!in.read(reinterpret_cast<char*>(record.data()), static_cast<std::streamsize>(record.size()))) return false;
-        std::string row = dbf::RowText(l, k, record.data());
-        size_t at = 1;
-        for (int i = 0; i < f; ++i) {
-            o << (i ? "," : "") << Trimmed(row.substr(at, fields[i].FieldLength));
-            at += fields[i].FieldLength;
+uint32_t U16At(const std::string& b, size_t at) {
+    return static_cast<uint8_t>(b[at]) | (static_cast<uint32_t>(static_cast<uint8_t>(b[at + 1])) << 8);
+}
+
+// A dBASE III table: by its name, or by a header whose date, lengths and end mark agree with
+// each other and with the file's size (a record file does not describe itself).
+bool IsDbaseTable(const std::string& path) {
+    if (Lower(fs::path(path).extension().string()) == ".dbf") return true;
+    std::ifstream in(path, std::ios::binary);
+    std::string b(32, '\0');
+    if (!in.read(b.data(), 32)) return false;
+    const auto first = static_cast<uint8_t>(b[0]);
+    const uint32_t month = static_cast<uint8_t>(b[2]), day = static_cast<uint8_t>(b[3]);
+    const uint32_t rows = U16At(b, 4) | (U16At(b, 6) << 16), header = U16At(b, 8), row = U16At(b, 10);
+    if ((first != 0x03 && first != 0x83) || month < 1 || month > 12 || day < 1 || day > 31) return false;
+    if (header < 65 || (header - 33) % 32 != 0 || row < 2) return false;
+    std::error_code ec;
+    const uintmax_t size = fs::file_size(path, ec);
+    const uintmax_t body = static_cast<uintmax_t>(header) + static_cast<uintmax_t>(rows) * row;
+    return !ec && (size == body || size == body + 1);
+}
+
+// The layout of a data file: from --param, else from the options when --channels names the
+// layout, else from the sidecar beside the file. `required`: a record file needs one.
+int LayoutFor(const std::string& input, const std::string& param, const LayoutOptions& lo, bool required,
+              dbf::RecordLayout* layout, double* periodUs, std::string* source) {
+    std::string from = param;
+    const std::string sidecar = SidecarPath(input);
+    if (from.empty() && lo.channels < 0 && fs::is_regular_file(sidecar)) from = sidecar;
+    std::string error;
+    if (!from.empty()) {
+        if (!fs::is_regular_file(from)) return MissingFile("parameter file", from);
+        TCFG cfg;
+        std::string message;
+        if (!ReadParam(from, &cfg, &message)) {
+            Error(from + ": " + message);
+            return kExitFile;
         }
+        if (!BuildLayout(&cfg, lo, layout, periodUs, &error)) {
+            Error(error);
+            return kExitUsage;
+        }
+        *source = from;
+        return kExitOk;
+    }
+    if (required && lo.channels < 0) {
+        Error(input + " has no sidecar " + fs::path(sidecar).filename().string() +
+              " with the settings of its measurement: give --param FILE (the parameter file it ran with) or the "
+              "layout: --channels N [--no-cnt0] [--no-cnt1] [--no-dio] [--ranges ...] [--period US]");
+        return kExitUsage;
+    }
+    if (!BuildLayout(nullptr, lo, layout, periodUs, &error)) {
+        Error(error);
+        return kExitUsage;
+    }
+    *source = "the command line";
+    return kExitOk;
+}
+
+// Shortest text that reads back as the same double, '.' always.
+std::string Exact(double v) {
+    char buf[32];
+    auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, r.ptr);
+}
+
+// CSV of the record file: the table's columns with full precision, and TIME in seconds
+// after INDEX when the period is known.
+bool WriteCsv(const Dataset& data, double periodUs, std::ostream& o) {
+    o << "INDEX";
+    if (periodUs > 0) o << ",TIME";
+    for (size_t c = 1; c < data.columns.size(); ++c) o << "," << data.columns[c].name;
+    o << "\r\n";
+    for (size_t k = 0; k < data.Rows(); ++k) {
+        if (Interrupted()) return false;
+        o << k;
+        if (periodUs > 0) o << "," << Exact(static_cast<double>(k) * periodUs * 1e-6);
+        for (size_t c = 1; c < data.columns.size(); ++c) o << "," << Exact(data.columns[c].values[k]);
         o << "\r\n";
     }
-    o.close();
+    o.flush();
     return static_cast<bool>(o);
 }
 
 }  // namespace
 
 int CmdConvert(const ConvertOptions& c) {
-    std::optional<ParamFile> param;
-    if (!LoadParam(c.param, &param)) return kExitFile;
-    dbf::RecordLayout layout;
-    double period = 0;
-    std::string error;
-    if (!BuildLayout(param ? &*param : nullptr, c.layout, &layout, &period, &error)) {
-        Error(error);
-        return kExitUsage;
-    }
-    if (c.format != "dbf" && c.format != "csv") {
+    const std::string format = Lower(c.format);
+    if (format != "dbf" && format != "csv") {
         Error("--format is dbf or csv");
         return kExitUsage;
     }
+    if (c.output == "-" && format != "csv") {
+        Error("-o - (standard output) is for --format csv");
+        return kExitUsage;
+    }
+    if (!fs::is_regular_file(c.input)) return MissingFile("record file", c.input);
+    if (IsDbaseTable(c.input)) {
+        Error(c.input + " is a dBASE table, not a record file: it needs no conversion (convert reads the .bin "
+                        "file of a measurement); nothing written");
+        return kExitFile;
+    }
+    dbf::RecordLayout layout;
+    double period = 0;
+    std::string source;
+    if (int rc = LayoutFor(c.input, c.param, c.layout, true, &layout, &period, &source); rc != kExitOk) return rc;
     std::error_code ec;
-    auto size = fs::file_size(c.input, ec);
+    const uintmax_t size = fs::file_size(c.input, ec);
     if (ec) {
         Error("cannot read " + c.input + ": " + ec.message());
         return kExitFile;
     }
     const auto r = static_cast<uintmax_t>(layout.RecordBytes());
+    if (size % r != 0) {
+        Error(c.input + " is " + std::to_string(size) + " bytes, not a whole number of " + std::to_string(r) +
+              "-byte records of the layout from " + source + " (it would end in a partial record of " +
+              std::to_string(size % r) + " bytes): the layout does not match the file; nothing written");
+        return kExitFile;
+    }
     const auto rows = static_cast<uint32_t>(size / r);
-    if (size % r != 0)
-        std::cerr << "zelk: note: " << c.input << " ends in a partial record (" << size % r << " of " << r
-                  << " bytes); it is left out. Check --channels and the enables if this is unexpected.\n";
     std::string out = c.output;
-    if (out.empty()) out = fs::path(c.input).replace_extension(c.format == "dbf" ? ".dbf" : ".csv").string();
-    if (fs::exists(out) && fs::equivalent(out, c.input, ec)) {
+    if (out.empty()) out = fs::path(c.input).replace_extension(format == "dbf" ? ".dbf" : ".csv").string();
+    if (out != "-" && fs::exists(out) && fs::equivalent(out, c.input, ec)) {
         Error("the output would replace the input");
         return kExitUsage;
     }
     bool ok;
-    if (c.format == "dbf") {
+    if (format == "dbf") {
         dbf::TableResult t = dbf::WriteTable(c.input, out, layout, rows, Today(), [] { return Interrupted(); });
         ok = t.complete;
         if (t.stopped) {
@@ -106,34 +168,42 @@ int CmdConvert(const ConvertOptions& c) {
             return kExitInterrupted;
         }
     } else {
-        ok = WriteCsv(c.input, out, layout, rows);
+        Dataset data;
+        std::string error, note;
+        if (!ReadRecordFile(c.input, layout, &data, &error, &note)) {
+            Error(error);
+            return kExitFile;
+        }
+        if (out == "-") {
+            ok = WriteCsv(data, period, std::cout);
+        } else {
+            std::ofstream o(out, std::ios::binary | std::ios::trunc);
+            ok = o && WriteCsv(data, period, o);
+        }
         if (Interrupted()) return kExitInterrupted;
     }
     if (!ok) {
         Error("cannot write " + out);
         return kExitFile;
     }
-    std::cout << "wrote " << out << ": " << rows << " rows, " << layout.Channels() << " analog channel"
-              << (layout.Channels() == 1 ? "" : "s") << (layout.Cnt0 ? ", CNT0" : "") << (layout.Cnt1 ? ", CNT1" : "")
-              << (layout.DinDout ? ", DIN0 DIN1 DOUT" : "") << " (" << r << " bytes per record)\n";
+    (out == "-" ? std::cerr : std::cout)
+        << "wrote " << (out == "-" ? "standard output" : out) << ": " << rows << " rows, " << layout.Channels()
+        << " analog channel" << (layout.Channels() == 1 ? "" : "s") << (layout.Cnt0 ? ", CNT0" : "")
+        << (layout.Cnt1 ? ", CNT1" : "") << (layout.DinDout ? ", DIN0 DIN1 DOUT" : "") << " (" << r
+        << " bytes per record; layout from " << source << ")\n";
     return kExitOk;
 }
 
 int CmdPlot(const PlotOptions& p) {
-    std::optional<ParamFile> param;
-    if (!LoadParam(p.param, &param)) return kExitFile;
+    if (!fs::is_regular_file(p.input)) return MissingFile("file", p.input);
+    const bool recordFile = Lower(fs::path(p.input).extension().string()) == ".bin";
     dbf::RecordLayout layout;
     double period = 0;
-    std::string error, note;
-    if (!BuildLayout(param ? &*param : nullptr, p.layout, &layout, &period, &error)) {
-        Error(error);
-        return kExitUsage;
-    }
+    std::string error, note, source;
+    if (int rc = LayoutFor(p.input, p.param, p.layout, recordFile, &layout, &period, &source); rc != kExitOk) return rc;
     Dataset data;
-    std::string ext = fs::path(p.input).extension().string();
-    for (char& ch : ext) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    bool ok = ext == ".bin" ? ReadRecordFile(p.input, layout, &data, &error, &note)
-                            : ReadTable(p.input, &data, &error, &note);
+    bool ok = recordFile ? ReadRecordFile(p.input, layout, &data, &error, &note)
+                         : ReadTable(p.input, &data, &error, &note);
     if (!ok) {
         Error(error);
         return kExitFile;

@@ -2,6 +2,7 @@
 // progress line, a clean stop on Ctrl+C and a summary of the files written.
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -9,8 +10,10 @@
 
 #include "channels.h"
 #include "commands.h"
-#include "cp1250.h"
+#include "config/numtext.h"
+#include "core/channel_map.h"
 #include "dataset.h"
+#include "sidecar.h"
 
 #if defined(_WIN32)
 #include <io.h>
@@ -26,14 +29,19 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
+// What a stream of records needs of the link beyond this is lost (a full-speed USB link).
+constexpr double kFullSpeedLinkBytesPerSecond = 1000000.0;
+// Analog channels a measurement without --param and --channels records.
+constexpr int kDefaultChannels = 4;
+
 const char* MeasurementStatusName(uint32_t s) {
     switch (s) {
-        case 0: return "idle";
-        case 3: return "running";
-        case 5: return "converting";
-        case 256: return "ended: no data within the USB timeout";
-        case 512: return "failed: module command or D2XX call";
-        case 1024: return "failed: record file";
+        case ZELK_MEASURE_IDLE: return "idle";
+        case ZELK_MEASURE_RUNNING: return "running";
+        case ZELK_MEASURE_CONVERTING: return "converting";
+        case ZELK_MEASURE_NO_DATA: return "ended: no data within the USB timeout";
+        case ZELK_MEASURE_COMMAND_FAILED: return "failed: module command or D2XX call";
+        case ZELK_MEASURE_FILE_FAILED: return "failed: record file";
         default: return "unknown";
     }
 }
@@ -41,8 +49,11 @@ const char* MeasurementStatusName(uint32_t s) {
 std::set<std::string> RecordFiles(const fs::path& dir) {
     std::set<std::string> names;
     std::error_code ec;
-    for (const auto& e : fs::directory_iterator(dir, ec))
-        if (e.path().filename().string().rfind("Zelk2716e_", 0) == 0) names.insert(e.path().string());
+    for (const auto& e : fs::directory_iterator(dir, ec)) {
+        const std::string ext = e.path().extension().string();
+        if (e.path().filename().string().rfind("Zelk2716e_", 0) == 0 && (ext == ".bin" || ext == ".dbf"))
+            names.insert(e.path().string());
+    }
     return names;
 }
 
@@ -64,8 +75,37 @@ struct Progress {
 };
 
 Progress Poll(Session& s, int timeoutMs) {
-    auto r = s.Read({201, 203}, timeoutMs);
+    auto r = s.Read({ZELK_CH_MEASURE_STORED, ZELK_CH_MEASURE_STATUS}, timeoutMs);
     return {AsLong(r[0].value), AsLong(r[1].value)};
+}
+
+// Records stored at a moment while the measurement ran.
+struct Sample {
+    Clock::time_point at;
+    uint32_t stored = 0;
+};
+
+// True when the records stored while the measurement was seen running fall short of what
+// the elapsed time allows by more than 2 %, with one upload pass (100 ms) of slack.
+bool RecordsLost(const Sample& first, const Sample& last, double periodUs, double* achievedRate) {
+    const double window = std::chrono::duration<double>(last.at - first.at).count();
+    if (window < 1.0 || periodUs <= 0) return false;
+    const double allowed = window * 1e6 / periodUs;
+    const double achieved = static_cast<double>(last.stored - first.stored);
+    *achievedRate = achieved / window;
+    return achieved < 0.98 * allowed - 0.1e6 / periodUs;
+}
+
+std::string LocalTimeText(std::time_t t) {
+    std::tm tm{};
+#if defined(_WIN32)
+    localtime_s(&tm, &t);
+#else
+    localtime_r(&t, &tm);
+#endif
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
+    return buf;
 }
 
 std::string UpperAscii(std::string s) {
@@ -95,41 +135,29 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
         return kExitUsage;
     }
 
-    // The run's parameter file: the given one with the options put in, or a new one.
-    ParamFile param = ParamFile::FromText("");
+    // The run's parameter file: the given one with the options put in, or a new one. The
+    // driver's own reader then says what the driver will configure.
+    ParamText run = ParamText::FromUtf8(MinimalParamText(o));
     if (!o.param.empty()) {
+        if (!fs::is_regular_file(o.param)) return MissingFile("parameter file", o.param);
         std::string error;
-        auto p = ParamFile::Load(o.param, &error);
+        auto p = ParamText::Load(o.param, &error);
         if (!p) {
             Error(error);
             return kExitFile;
         }
-        param = *p;
-        if (format.empty()) format = UpperAscii(param.Get("Konverze souboru", "Typ souboru").value_or("DBF"));
-    } else {
-        RunSettings rs;
-        rs.serial = o.serial;
-        rs.usbTimeoutMs = o.usbTimeoutMs;
-        if (!o.log.empty()) {
-            rs.logLevel = 3;
-            rs.logFile = fs::absolute(o.log).string();
-        }
-        param = ParamFile::FromText(Utf8ToCp1250(BuildParamText(rs)));
-        if (format.empty()) format = "DBF";
+        run = *p;
+    } else if (lo.channels < 0) {
+        run.Set("Měření časovačem", "Počet kanálů", std::to_string(kDefaultChannels));
     }
-    param.Set("Konverze souboru", "Typ souboru", format);
-    param.Set("Konverze souboru", "Adresář", out.string());
-    if (lo.channels > 0) param.Set("Měření časovačem", "Počet kanálů", std::to_string(lo.channels));
-    if (lo.periodUs > 0) {
-        char buf[64];
-        std::snprintf(buf, sizeof buf, "%.1f", lo.periodUs);
-        param.Set("Měření časovačem", "Perioda [us]", buf);
-    }
-    if (lo.noCnt0) param.Set("Měření časovačem", "Povolení CNT0", "0");
-    if (lo.noCnt1) param.Set("Měření časovačem", "Povolení CNT1", "0");
-    if (lo.noDio) param.Set("Měření časovačem", "Povolení DIN a DOUT", "0");
+    if (!format.empty()) run.Set("Konverze souboru", "Typ souboru", format);
+    run.Set("Konverze souboru", "Adresář", out.string());
+    if (lo.channels > 0) run.Set("Měření časovačem", "Počet kanálů", std::to_string(lo.channels));
+    if (lo.periodUs > 0) run.Set("Měření časovačem", "Perioda [us]", text::FormatFixed(lo.periodUs, 1, 15, '.'));
+    if (lo.noCnt0) run.Set("Měření časovačem", "Povolení CNT0", "0");
+    if (lo.noCnt1) run.Set("Měření časovačem", "Povolení CNT1", "0");
+    if (lo.noDio) run.Set("Měření časovačem", "Povolení DIN a DOUT", "0");
     if (!lo.ranges.empty()) {
-        static const char* const names[8] = {"10V", "5V", "2V", "1V", "500mV", "200mV", "10V", "10V"};
         dbf::RecordLayout l;
         double unused;
         std::string error;
@@ -139,19 +167,21 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
         }
         const size_t count = static_cast<size_t>(std::count(lo.ranges.begin(), lo.ranges.end(), ',')) + 1;
         for (size_t i = 0; i < count && i < 16; ++i)
-            param.Set("Analogový kanál " + std::to_string(i), "Rozsah", names[l.Range[i] & 7]);
-    }
-    dbf::RecordLayout layout;
-    double configuredPeriod = 0;
-    std::string error;
-    if (!BuildLayout(&param, LayoutOptions{}, &layout, &configuredPeriod, &error)) {
-        Error(error);
-        return kExitUsage;
+            run.Set("Analogový kanál " + std::to_string(i), "Rozsah", RangeName(l.Range[i]));
     }
 
     Host h;
-    if (int rc = StartHost(o, &h, Cp1250ToUtf8(param.Text())); rc != kExitOk) return rc;
+    if (int rc = StartHost(o, &h, &run); rc != kExitOk) return rc;
     Session& s = *h.session;
+    TCFG cfg;
+    std::string message;
+    if (!ReadParam(h.paramPath, &cfg, &message)) {  // Init has read it: it cannot fail here
+        Error("parameter file: " + message);
+        return kExitDriver;
+    }
+    const dbf::RecordLayout layout = LayoutOfConfig(cfg);
+    const double configuredPeriod = cfg.TimerPeriod;
+    format = cfg.ConvFileType == 1 ? "DBF" : "BIN";
     if (h.deviceStatus != 0) {
         Error("the module is not in order: device status " + std::to_string(h.deviceStatus) + " " + h.deviceText);
         return kExitDevice;
@@ -166,21 +196,32 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
               << std::flush;
 
     auto start = Clock::now();
-    if (!s.Write({{202, LongValue(m.records)}, {200, LongValue(1)}}, o.cycleTimeoutMs)) {
+    const std::string started = LocalTimeText(std::time(nullptr));
+    if (!s.Write({{ZELK_CH_MEASURE_RECORDS, LongValue(m.records)}, {ZELK_CH_MEASURE_START, LongValue(1)}},
+                 o.cycleTimeoutMs)) {
         Error("the start request did not finish");
         return kExitMeasurement;
     }
-    auto periodReading = s.Read({165}, o.cycleTimeoutMs);
+    auto periodReading = s.Read({ZELK_CH_TIMER_PERIOD}, o.cycleTimeoutMs);
     const double periodUsed = AsReal(periodReading[0].value);
+    // Records travel as they are stored: a faster stream than the link carries is lost. The
+    // period is the one the driver settled on for this layout.
+    const double wantedBytesPerSecond = layout.RecordBytes() * 1e6 / std::max(periodUsed, 1.0);
+    if (wantedBytesPerSecond > kFullSpeedLinkBytesPerSecond)
+        Error("warning: " + std::to_string(layout.RecordBytes()) + " bytes per record every " +
+              text::FormatFixed(periodUsed, 1, 15, '.') + " us is " +
+              std::to_string(static_cast<long long>(wantedBytesPerSecond)) +
+              " B/s, more than a full-speed USB link carries (about 1000000 B/s): records will be lost. Use "
+              "fewer channels or counters, or a longer period.");
     // The start runs in the acquisition thread's output pass; give it the time of its
     // four module commands before judging it.
     Progress p = Poll(s, o.cycleTimeoutMs);
     const auto startDeadline = Clock::now() + std::chrono::milliseconds(4 * o.usbTimeoutMs + 1000);
-    while (p.status == 0 && p.stored == 0 && Clock::now() < startDeadline) {
+    while (p.status == ZELK_MEASURE_IDLE && p.stored == 0 && Clock::now() < startDeadline) {
         PumpMessages(10);
         p = Poll(s, o.cycleTimeoutMs);
     }
-    if (p.status != 3 && p.stored == 0) {
+    if (p.status != ZELK_MEASURE_RUNNING && p.stored == 0) {
         std::string text;
         int status = s.DeviceStatus(&text, o.cycleTimeoutMs);
         Error("the measurement did not start: measurement status " + std::to_string(p.status) + " (" +
@@ -191,7 +232,12 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
     const bool tty = ZK_ISATTY(1) != 0 && !m.noProgress;
     bool stopRequested = false, interrupted = false;
     auto lastLine = Clock::now();
+    Sample first, last;
     for (;;) {
+        if (p.status == ZELK_MEASURE_RUNNING && p.stored > 0 && !stopRequested) {
+            last = {Clock::now(), p.stored};
+            if (first.stored == 0) first = last;
+        }
         double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
         if (!m.noProgress && (tty || Clock::now() - lastLine >= std::chrono::seconds(1))) {
             lastLine = Clock::now();
@@ -207,12 +253,12 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
                           MeasurementStatusName(p.status));
             std::cout << (tty ? "\r\x1b[K" : "") << line << (tty ? "" : "\n") << std::flush;
         }
-        if (p.status != 3) break;
+        if (p.status != ZELK_MEASURE_RUNNING) break;
         if (!stopRequested && (Interrupted() || (m.duration > 0 && elapsed >= m.duration))) {
             interrupted = Interrupted();
             stopRequested = true;
             // Channel 200 = 0 stops the module; in DBF mode it also starts the conversion.
-            s.Write({{200, LongValue(0)}}, o.cycleTimeoutMs);
+            s.Write({{ZELK_CH_MEASURE_START, LongValue(0)}}, o.cycleTimeoutMs);
         }
         for (int i = 0; i < 20 && !(Interrupted() && !stopRequested); ++i) PumpMessages(10);
         p = Poll(s, o.cycleTimeoutMs);
@@ -220,7 +266,8 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
     if (tty) std::cout << "\n";
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
     const uint32_t endStatus = p.status;
-    const bool failed = endStatus == 256 || endStatus == 512 || endStatus == 1024;
+    const bool failed = endStatus == ZELK_MEASURE_NO_DATA || endStatus == ZELK_MEASURE_COMMAND_FAILED ||
+                        endStatus == ZELK_MEASURE_FILE_FAILED;
 
     // The conversion thread deletes the record file once the table is complete; Done
     // would cut it short, so wait for it here.
@@ -255,7 +302,31 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
               << "bytes per record  " << layout.RecordBytes() << "\n";
     for (const std::string& f : files) std::cout << "wrote             " << f << " (" << fs::file_size(f, ec) << " bytes)\n";
     if (files.empty()) std::cout << "wrote             nothing\n";
-    if (failed || device != 0) return kExitMeasurement;
+    // The settings travel with the data: one sidecar per base name (record file and table).
+    std::set<std::string> sidecars;
+    for (const std::string& f : files) sidecars.insert(SidecarPath(f));
+    const RunFacts facts{periodUsed, started, p.stored, layout.RecordBytes()};
+    bool sidecarFailed = false;
+    for (const std::string& f : sidecars) {
+        std::string error;
+        if (WriteSidecar(run, facts, f, &error)) {
+            std::cout << "wrote             " << f << " (settings)\n";
+        } else {
+            Error(error);
+            sidecarFailed = true;
+        }
+    }
+    double achievedRate = 0;
+    const bool lost = RecordsLost(first, last, periodUsed, &achievedRate);
+    if (lost)
+        Error("warning: records were lost: " + std::to_string(static_cast<long long>(achievedRate)) +
+              " records/s stored where the period of " + text::FormatFixed(periodUsed, 1, 15, '.') + " us gives " +
+              std::to_string(static_cast<long long>(1e6 / periodUsed)) + ". The likely cause is the link: " +
+              std::to_string(layout.RecordBytes()) + " bytes per record at that rate need " +
+              std::to_string(static_cast<long long>(layout.RecordBytes() * 1e6 / periodUsed)) +
+              " B/s; use fewer channels or counters, or a longer period.");
+    if (failed || device != 0 || lost) return kExitMeasurement;
+    if (sidecarFailed) return kExitFile;
     if (format == "DBF")
         for (const std::string& f : files)
             if (fs::path(f).extension() == ".bin") {

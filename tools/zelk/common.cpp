@@ -4,7 +4,7 @@
 #include <iostream>
 #include <random>
 
-#include "cp1250.h"
+#include "config/text.h"
 
 namespace zelk::tool {
 
@@ -47,22 +47,20 @@ std::string MinimalParamText(const DriverOptions& o) {
     return t;
 }
 
-int StartHost(const DriverOptions& o, Host* h, const std::string& paramText) {
+int StartHost(const DriverOptions& o, Host* h, const ParamText* run) {
+    if (!run && !o.param.empty() && !fs::is_regular_file(o.param)) return MissingFile("parameter file", o.param);
     if (int rc = LoadDriver(o, &h->lib); rc != kExitOk) return rc;
-    if (!o.param.empty() && paramText.empty()) {
+    if (!run && !o.param.empty()) {
         // The driver looks a bare file name up beside the host's executable: pass a full path.
         h->paramPath = fs::absolute(o.param).string();
     } else {
         h->temp = std::make_unique<TempDir>();
         h->paramPath = (h->temp->Path() / "zelk.ini").string();
-        std::FILE* f = std::fopen(h->paramPath.c_str(), "wb");
-        std::string bytes = Utf8ToCp1250(paramText.empty() ? MinimalParamText(o) : paramText);
-        if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) {
-            if (f) std::fclose(f);
-            Error("cannot write the parameter file " + h->paramPath);
+        std::string error;
+        if (!(run ? *run : ParamText::FromUtf8(MinimalParamText(o))).Save(h->paramPath, &error)) {
+            Error(error);
             return kExitFile;
         }
-        std::fclose(f);
     }
     h->session = std::make_unique<Session>(h->lib);
     std::string message;
@@ -91,12 +89,19 @@ std::string WindowField(const std::string& windowText, const std::string& captio
     return "";
 }
 
-std::string Show(const std::string& cp1250) { return Cp1250ToUtf8(cp1250); }
+std::string Show(const std::string& cp1250) { return text::Cp1250ToUtf8(cp1250); }
 
 void Error(const std::string& utf8) { std::cerr << "zelk: " << utf8 << "\n"; }
 
+int MissingFile(const std::string& what, const std::string& path) {
+    Error("cannot read the " + what + " " + path + ": no such file");
+    return kExitFile;
+}
+
 std::string Pad(const std::string& utf8, size_t width) {
-    size_t w = DisplayWidth(utf8);
+    size_t w = 0;
+    for (char c : utf8)
+        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++w;
     return w >= width ? utf8 : utf8 + std::string(width - w, ' ');
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "driver.h"
+#include "param_file.h"
 
 namespace zelk::tool {
 
@@ -53,9 +54,9 @@ struct Host {
 
 // Loads the driver; prints the reason and returns kExitDriver on failure.
 int LoadDriver(const DriverOptions& o, DriverLibrary* lib);
-// Loads the driver and starts an instance with --param, or with a parameter file written
-// for `paramText` (UTF-8) into a temporary folder. Reads the device status.
-int StartHost(const DriverOptions& o, Host* h, const std::string& paramText = {});
+// Loads the driver and starts an instance with `run` (saved into a temporary folder) when
+// given, else with --param, else with the minimal parameter file. Reads the device status.
+int StartHost(const DriverOptions& o, Host* h, const ParamText* run = nullptr);
 // The minimal parameter file for the options: serial number, USB timeout, log.
 std::string MinimalParamText(const DriverOptions& o);
 
@@ -66,7 +67,10 @@ std::string WindowField(const std::string& windowText, const std::string& captio
 std::string Show(const std::string& cp1250);
 void Error(const std::string& utf8);
 
-// Pads a UTF-8 text to `width` columns.
+// Pads a UTF-8 text to `width` columns (one per code point).
 std::string Pad(const std::string& utf8, size_t width);
+
+// A file named on the command line that does not exist: the message, and kExitFile.
+int MissingFile(const std::string& what, const std::string& path);
 
 }  // namespace zelk::tool

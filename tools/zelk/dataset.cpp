@@ -5,6 +5,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "config/param_file.h"
+#include "core/channel_map.h"
+
 #include "core/record_layout.h"
 
 namespace zelk::tool {
@@ -15,42 +18,14 @@ const Column* Dataset::Find(const std::string& name) const {
     return nullptr;
 }
 
-bool BuildLayout(const ParamFile* param, const LayoutOptions& o, dbf::RecordLayout* l, double* periodUs,
-                 std::string* error) {
-    auto integer = [&](const char* key, long def) {
-        if (!param) return def;
-        auto v = param->Get("Měření časovačem", key);
-        if (!v) return def;
-        return ParseInteger(*v).value_or(def);
-    };
-    l->ChannelCount = static_cast<int32_t>(integer("Počet kanálů", 8));
-    l->Cnt0 = IsRecorded(static_cast<int32_t>(integer("Povolení CNT0", 1)));
-    l->Cnt1 = IsRecorded(static_cast<int32_t>(integer("Povolení CNT1", 1)));
-    l->DinDout = IsRecorded(static_cast<int32_t>(integer("Povolení DIN a DOUT", 1)));
-    *periodUs = 0;
-    if (param) {
-        if (auto p = param->Get("Měření časovačem", "Perioda [us]")) *periodUs = ParseReal(*p).value_or(0);
-        else *periodUs = 1000.0;
+bool BuildLayout(const TCFG* cfg, const LayoutOptions& o, dbf::RecordLayout* l, double* periodUs, std::string* error) {
+    TCFG defaults;
+    if (!cfg) {
+        SetConfigDefaults(defaults);
+        cfg = &defaults;
     }
-    for (int i = 0; i < dbf::kMaxChannels; ++i) {
-        l->Range[i] = 0;
-        l->ConstA[i] = 1.0;
-        l->ConstB[i] = 0.0;
-        if (!param) continue;
-        const std::string sec = "Analogový kanál " + std::to_string(i);
-        if (auto r = param->Get(sec, "Rozsah")) l->Range[i] = static_cast<uint8_t>(RangeCodeOf(*r));
-        for (int k = 0; k < 2; ++k) {
-            const char* key = k == 0 ? "Konstanta A" : "Konstanta B";
-            auto t = param->Get(sec, key);
-            if (!t) continue;
-            auto v = ParseReal(*t);
-            if (!v) {
-                *error = "parameter file: " + sec + " / " + key + " = " + *t + " is not a number";
-                return false;
-            }
-            (k == 0 ? l->ConstA : l->ConstB)[i] = *v;
-        }
-    }
+    *l = LayoutOfConfig(*cfg);
+    *periodUs = cfg == &defaults ? 0 : cfg->TimerPeriod;
     if (o.channels >= 0) l->ChannelCount = o.channels;
     if (l->ChannelCount < 1 || l->ChannelCount > 16) {
         *error = "channel count " + std::to_string(l->ChannelCount) + " is outside 1..16";
@@ -68,12 +43,15 @@ bool BuildLayout(const ParamFile* param, const LayoutOptions& o, dbf::RecordLayo
                 *error = "--ranges names more than 16 channels";
                 return false;
             }
-            if (item.size() == 1 && item[0] >= '0' && item[0] <= '7') l->Range[i] = static_cast<uint8_t>(item[0] - '0');
-            else if (item == "10V" || RangeCodeOf(item) != 0) l->Range[i] = static_cast<uint8_t>(RangeCodeOf(item));
-            else {
-                *error = "--ranges: '" + item + "' is not a range (10V 5V 2V 1V 500mV 200mV or 0..5)";
+            // A range name as the parameter file writes it, or a code as channels 100..115 take it.
+            int32_t code = -1;
+            if (RangeName(RangeCodeOf(item)) == item) code = RangeCodeOf(item);
+            else if (ParseIntegerText(item, code) && (code < 0 || code > 15)) code = -1;
+            if (code < 0) {
+                *error = "--ranges: '" + item + "' is not a range (10V 5V 2V 1V 500mV 200mV or a code 0..15)";
                 return false;
             }
+            l->Range[i] = static_cast<uint8_t>(code);
         }
     }
     return true;

@@ -21,9 +21,9 @@ struct Dataset {
     const Column* Find(const std::string& name) const;
 };
 
-// The record layout from the parameter file (when given) and the options; the period in
-// microseconds goes to `periodUs` (0 when neither says).
-bool BuildLayout(const ParamFile* param, const LayoutOptions& o, dbf::RecordLayout* layout, double* periodUs,
+// The record layout from a configuration read by the driver's reader (when given) and the
+// options; the period in microseconds goes to `periodUs` (0 when neither says).
+bool BuildLayout(const TCFG* cfg, const LayoutOptions& o, dbf::RecordLayout* layout, double* periodUs,
                  std::string* error);
 
 // A dBASE table of numeric fields. Rows beyond the file's end (a table cut short) are not

@@ -17,8 +17,9 @@ const char* const kExitCodes =
     "  1    usage: a bad command line\n"
     "  2    the driver library cannot be loaded, or its Init failed\n"
     "  3    the device status is not 0 (module missing or in error; see docs/troubleshooting.md)\n"
-    "  4    the measurement failed, or a read or write cycle did not finish\n"
-    "  5    a file cannot be read or written\n"
+    "  4    the measurement failed or lost records, or a read or write cycle did not finish\n"
+    "  5    a file is missing, cannot be read or written, or does not fit (convert: not a record file of\n"
+    "       that layout)\n"
     "  130  interrupted by Ctrl+C (a measurement is stopped cleanly first)\n";
 
 void AddDriverOptions(CLI::App* c, DriverOptions& o) {
@@ -106,23 +107,24 @@ int main(int argc, char** argv) {
     measure->add_option("--records", mo.records, "Records to store (0 = no limit)")->capture_default_str();
     measure->add_option("--duration", mo.duration, "Stop after this many seconds (0 = at the count or Ctrl+C)");
     measure->add_option("--out", mo.out, "Folder for the files")->capture_default_str();
-    measure->add_option("--format", mo.format, "bin (record file) or dbf (dBASE table; the default)");
+    measure->add_option("--format", mo.format, "bin (record file) or dbf (dBASE table; the default), in any case");
     measure->add_flag("--no-progress", mo.noProgress, "No progress line");
 
     ConvertOptions co;
     auto* convert = app.add_subcommand("convert", "A record file (.bin) into a dBASE table or CSV, as the driver converts");
-    convert->add_option("file", co.input, "The record file")->required()->check(CLI::ExistingFile);
-    convert->add_option("-o,--output", co.output, "Output file (default: the record file's name, .dbf or .csv)");
+    convert->add_option("file", co.input, "The record file (FILE.bin)")->required();
+    convert->add_option("-o,--output", co.output,
+                        "Output file (default: the record file's name, .dbf or .csv; - is standard output for csv)");
     convert->add_option("--format", co.format, "dbf or csv")->capture_default_str();
-    convert->add_option("--param", co.param, "Parameter file the measurement ran with (layout, ranges, constants)")
-        ->check(CLI::ExistingFile);
+    convert->add_option("--param", co.param,
+                        "Parameter file the measurement ran with (default: the sidecar FILE.ini that measure wrote)");
     AddLayoutOptions(convert, co.layout, false);
 
     PlotOptions po;
     auto* plot = app.add_subcommand("plot", "An SVG chart of a dBASE table or a record file");
-    plot->add_option("file", po.input, "FILE.dbf or FILE.bin")->required()->check(CLI::ExistingFile);
+    plot->add_option("file", po.input, "FILE.dbf or FILE.bin")->required();
     plot->add_option("-o,--output", po.output, "SVG file (default: the input's name with .svg)");
-    plot->add_option("--param", po.param, "Parameter file (record layout and period)")->check(CLI::ExistingFile);
+    plot->add_option("--param", po.param, "Parameter file (record layout and period; default: the sidecar FILE.ini)");
     plot->add_option("--title", po.title, "Chart title");
     plot->add_option("--fields", po.fields, "Fields to draw, e.g. AIN0,AIN1,CNT0 (default: all)");
     AddLayoutOptions(plot, po.layout, false);

@@ -1,60 +1,130 @@
 #include "param_file.h"
 
-#include <cstdio>
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <vector>
 
-#include "cp1250.h"
+#include "config/ini_reader.h"
+#include "config/param_file.h"
+#include "config/text.h"
+#include "core/record_layout.h"
 
 namespace zelk::tool {
+
+bool ReadParam(const std::string& path, TCFG* cfg, std::string* message) {
+    SetConfigDefaults(*cfg);
+    std::string m;
+    // A bare name would be looked up beside the executable; the user means the current folder.
+    const std::string full = std::filesystem::absolute(path).string();
+    const bool ok = ReadParameterFile(full.c_str(), *cfg, m);
+    *message = text::Cp1250ToUtf8(m);
+    return ok;
+}
+
+dbf::RecordLayout LayoutOfConfig(const TCFG& cfg) {
+    dbf::RecordLayout l;
+    l.ChannelCount = cfg.TimerChannels;
+    l.Cnt0 = IsRecorded(cfg.TimerCnt0Enable);
+    l.Cnt1 = IsRecorded(cfg.TimerCnt1Enable);
+    l.DinDout = IsRecorded(cfg.TimerDioEnable);
+    for (int i = 0; i < dbf::kMaxChannels; ++i) {
+        l.Range[i] = cfg.ChannelRange[i];
+        l.ConstA[i] = cfg.ChannelConstA[i];
+        l.ConstB[i] = cfg.ChannelConstB[i];
+    }
+    return l;
+}
+
 namespace {
 
-std::string Trim(const std::string& s) {
-    size_t a = s.find_first_not_of(" \t\r\n");
-    if (a == std::string::npos) return "";
-    size_t b = s.find_last_not_of(" \t\r\n");
-    return s.substr(a, b - a + 1);
+using Encoding = ParamText::Encoding;
+
+void AppendUtf8(std::string& out, uint32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
 }
 
-std::string Fold(const std::string& s) {
-    std::string r = Trim(s);
-    for (char& c : r)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return r;
+std::string Utf16ToUtf8(std::string_view b, bool bigEndian) {
+    auto unit = [&](size_t i) -> uint32_t {
+        auto x = static_cast<unsigned char>(b[i]), y = static_cast<unsigned char>(b[i + 1]);
+        return bigEndian ? (uint32_t{x} << 8 | y) : (uint32_t{y} << 8 | x);
+    };
+    std::string out;
+    for (size_t i = 0; i + 1 < b.size(); i += 2) {
+        uint32_t u = unit(i);
+        if (u >= 0xD800 && u <= 0xDBFF && i + 3 < b.size() && unit(i + 2) >= 0xDC00 && unit(i + 2) <= 0xDFFF) {
+            u = 0x10000 + ((u - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
+            i += 2;
+        } else if (u >= 0xD800 && u <= 0xDFFF) {
+            u = 0xFFFD;
+        }
+        AppendUtf8(out, u);
+    }
+    return out;
 }
 
+std::string Utf8ToUtf16(std::string_view s, bool bigEndian) {
+    std::string out;
+    auto put = [&](uint32_t u) {
+        char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
+        out += bigEndian ? hi : lo;
+        out += bigEndian ? lo : hi;
+    };
+    for (size_t i = 0; i < s.size();) {
+        auto c = static_cast<unsigned char>(s[i]);
+        size_t len = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : 4;
+        uint32_t cp = len == 1 ? c : len == 2 ? (c & 0x1Fu) : len == 3 ? (c & 0x0Fu) : (c & 0x07u);
+        for (size_t k = 1; k < len && i + k < s.size(); ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3Fu);
+        i += len;
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            put(0xD800 + (cp >> 10));
+            put(0xDC00 + (cp & 0x3FF));
+        } else {
+            put(cp);
+        }
+    }
+    return out;
+}
+
+// One line of the text and the line break after it (empty for the last line).
 struct Line {
-    size_t begin, end;  // of the line without its line break
+    size_t begin, end, next;
 };
 
-std::vector<Line> SplitLines(const std::string& t) {
+std::vector<Line> Lines(const std::string& t) {
     std::vector<Line> lines;
     size_t pos = 0;
     while (pos < t.size()) {
-        size_t nl = t.find('\n', pos);
-        size_t end = nl == std::string::npos ? t.size() : nl;
-        size_t e = end;
-        if (e > pos && t[e - 1] == '\r') --e;
-        lines.push_back({pos, e});
-        pos = nl == std::string::npos ? t.size() : nl + 1;
+        size_t end = t.find_first_of("\r\n", pos);
+        if (end == std::string::npos) end = t.size();
+        size_t next = end;
+        if (next < t.size()) next += (t[next] == '\r' && next + 1 < t.size() && t[next + 1] == '\n') ? 2 : 1;
+        lines.push_back({pos, end, next});
+        pos = next;
     }
     return lines;
 }
 
-bool IsSection(const std::string& line, std::string* name) {
-    std::string s = Trim(line);
-    if (s.size() < 2 || s.front() != '[') return false;
-    size_t close = s.find(']');
-    if (close == std::string::npos) return false;
-    *name = s.substr(1, close - 1);
-    return true;
-}
+bool IsBlankLine(std::string_view s) { return s.find_first_not_of(" \t") == std::string_view::npos; }
 
 }  // namespace
 
-std::optional<ParamFile> ParamFile::Load(const std::string& path, std::string* error) {
+std::optional<ParamText> ParamText::Load(const std::string& path, std::string* error) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         *error = "cannot read " + path;
@@ -62,120 +132,96 @@ std::optional<ParamFile> ParamFile::Load(const std::string& path, std::string* e
     }
     std::ostringstream ss;
     ss << in.rdbuf();
-    return FromText(ss.str());
-}
-
-std::optional<std::string> ParamFile::Get(const std::string& section, const std::string& key) const {
-    const std::string sec = Fold(Utf8ToCp1250(section)), k = Fold(Utf8ToCp1250(key));
-    bool inside = false;
-    for (const Line& l : SplitLines(text_)) {
-        std::string line = text_.substr(l.begin, l.end - l.begin);
-        std::string name;
-        if (IsSection(line, &name)) {
-            inside = Fold(name) == sec;
-            continue;
-        }
-        if (!inside) continue;
-        std::string t = Trim(line);
-        if (t.empty() || t[0] == ';') continue;
-        size_t eq = line.find('=');
-        if (eq == std::string::npos) continue;
-        if (Fold(line.substr(0, eq)) == k) return Cp1250ToUtf8(Trim(line.substr(eq + 1)));
+    const std::string b = ss.str();
+    ParamText p;
+    auto starts = [&](std::string_view mark) { return b.compare(0, mark.size(), mark) == 0; };
+    if (starts("\xFF\xFE")) {
+        p.enc_ = Encoding::Utf16Le;
+        p.text_ = Utf16ToUtf8(std::string_view(b).substr(2), false);
+    } else if (starts("\xFE\xFF")) {
+        p.enc_ = Encoding::Utf16Be;
+        p.text_ = Utf16ToUtf8(std::string_view(b).substr(2), true);
+    } else if (starts("\xEF\xBB\xBF") && text::IsValidUtf8(std::string_view(b).substr(3))) {
+        p.enc_ = Encoding::Utf8Bom;
+        p.text_ = b.substr(3);
+    } else {
+        // Whatever the driver's reader converts from UTF-8 is UTF-8; the rest is cp1250.
+        p.enc_ = ini::ToCp1250(b) == b ? Encoding::Cp1250 : Encoding::Utf8;
+        p.text_ = b;
     }
-    return std::nullopt;
+    size_t nl = p.text_.find_first_of("\r\n");
+    if (nl != std::string::npos) p.eol_ = p.text_.compare(nl, 2, "\r\n") == 0 ? "\r\n" : p.text_.substr(nl, 1);
+    return p;
 }
 
-void ParamFile::Set(const std::string& section, const std::string& key, const std::string& value) {
-    const std::string sec = Fold(Utf8ToCp1250(section)), k = Fold(Utf8ToCp1250(key));
-    const std::string newLine = Utf8ToCp1250(key) + "=" + Utf8ToCp1250(value);
-    std::vector<Line> lines = SplitLines(text_);
-    bool inside = false;
-    size_t lastInSection = std::string::npos;  // end of the section's last line
-    for (const Line& l : lines) {
-        std::string line = text_.substr(l.begin, l.end - l.begin);
-        std::string name;
-        if (IsSection(line, &name)) {
+ParamText ParamText::FromUtf8(const std::string& utf8) {
+    ParamText p;
+    p.text_ = text::Utf8ToCp1250(utf8);
+    return p;
+}
+
+void ParamText::Set(const std::string& section, const std::string& key, const std::string& value) {
+    const bool cp = enc_ == Encoding::Cp1250;
+    auto own = [&](const std::string& utf8) { return cp ? text::Utf8ToCp1250(utf8) : utf8; };
+    auto nameKey = [&](std::string_view s) { return ini::NameKey(cp ? std::string(s) : text::Utf8ToCp1250(s)); };
+    const std::string wantSection = ini::NameKey(text::Utf8ToCp1250(section));
+    const std::string wantKey = ini::NameKey(text::Utf8ToCp1250(key));
+
+    // Only the first section of a name counts, as the reader takes it.
+    bool inside = false, seen = false;
+    size_t insertAt = std::string::npos;  // after the last non-blank line of the section
+    for (const Line& l : Lines(text_)) {
+        std::string_view line(text_.data() + l.begin, l.end - l.begin);
+        size_t first = line.find_first_not_of(" \t");
+        if (first != std::string_view::npos && line[first] == '[') {
             if (inside) break;
-            inside = Fold(name) == sec;
-            if (inside) lastInSection = l.end;
+            std::string_view name = line.substr(first + 1);
+            name = name.substr(0, name.find(']'));
+            if (!seen && nameKey(name) == wantSection) {
+                inside = seen = true;
+                insertAt = l.next;
+            }
             continue;
         }
         if (!inside) continue;
-        if (!Trim(line).empty()) lastInSection = l.end;
+        if (!IsBlankLine(line)) insertAt = l.next;
+        if (first == std::string_view::npos || line[first] == ';') continue;
         size_t eq = line.find('=');
-        std::string t = Trim(line);
-        if (eq != std::string::npos && !t.empty() && t[0] != ';' && Fold(line.substr(0, eq)) == k) {
-            text_.replace(l.begin, l.end - l.begin, newLine);
+        if (eq != std::string_view::npos && nameKey(line.substr(0, eq)) == wantKey) {
+            text_.replace(l.begin + eq + 1, l.end - l.begin - eq - 1, own(value));
             return;
         }
     }
-    if (lastInSection != std::string::npos) {
-        text_.insert(lastInSection, "\r\n" + newLine);
+    const std::string newLine = own(key) + "=" + own(value) + eol_;
+    if (seen) {
+        // The section's last line may end the file without a line break.
+        if (insertAt == text_.size() && !text_.empty() && text_.back() != '\n' && text_.back() != '\r')
+            text_ += eol_;
+        text_.insert(std::min(insertAt, text_.size()), newLine);
         return;
     }
-    if (!text_.empty() && text_.back() != '\n') text_ += "\r\n";
-    text_ += "\r\n[" + Utf8ToCp1250(section) + "]\r\n" + newLine + "\r\n";
+    if (!text_.empty() && text_.back() != '\n' && text_.back() != '\r') text_ += eol_;
+    text_ += eol_ + "[" + own(section) + "]" + eol_ + newLine;
 }
 
-bool ParamFile::Save(const std::string& path, std::string* error) const {
+std::string ParamText::Bytes() const {
+    switch (enc_) {
+        case Encoding::Utf16Le: return "\xFF\xFE" + Utf8ToUtf16(text_, false);
+        case Encoding::Utf16Be: return "\xFE\xFF" + Utf8ToUtf16(text_, true);
+        case Encoding::Utf8Bom: return "\xEF\xBB\xBF" + text_;
+        default: return text_;
+    }
+}
+
+bool ParamText::Save(const std::string& path, std::string* error) const {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text_;
+    out << Bytes();
     out.close();
     if (!out) {
         *error = "cannot write " + path;
         return false;
     }
     return true;
-}
-
-std::optional<double> ParseReal(const std::string& text) {
-    std::string t = Trim(text);
-    if (t.empty()) return std::nullopt;
-    for (char& c : t)
-        if (c == ',') c = '.';
-    char* end = nullptr;
-    double v = std::strtod(t.c_str(), &end);
-    if (*end != 0) return std::nullopt;
-    return v;
-}
-
-std::optional<long> ParseInteger(const std::string& text) {
-    std::string t = Trim(text);
-    int base = 10;
-    if (t.rfind("0x", 0) == 0 || t.rfind("0X", 0) == 0) { t = t.substr(2); base = 16; }
-    else if (!t.empty() && t[0] == '$') { t = t.substr(1); base = 16; }
-    if (t.empty()) return std::nullopt;
-    char* end = nullptr;
-    long v = std::strtol(t.c_str(), &end, base);
-    if (*end != 0) return std::nullopt;
-    return v;
-}
-
-int RangeCodeOf(const std::string& name) {
-    static const char* const names[6] = {"10V", "5V", "2V", "1V", "500mV", "200mV"};
-    for (int i = 0; i < 6; ++i)
-        if (name == names[i]) return i;
-    return 0;
-}
-
-std::string BuildParamText(const RunSettings& s) {
-    std::ostringstream o;
-    char period[64];
-    std::snprintf(period, sizeof period, "%.1f", s.periodUs);
-    o << "; Parametrický soubor pro zelk measure / parameter file written by zelk measure\r\n"
-      << "[Volba modulu]\r\nVýrobní číslo=" << s.serial << "\r\nUSB timeout=" << s.usbTimeoutMs << "\r\n\r\n"
-      << "[Logovací soubor]\r\nÚroveň=" << s.logLevel << "\r\n";
-    if (!s.logFile.empty()) o << "Název souboru=" << s.logFile << "\r\n";
-    o << "\r\n";
-    for (int i = 0; i < 16; ++i) {
-        o << "[Analogový kanál " << i << "]\r\nNázev=AIN" << i << "\r\nVstup=" << i << "\r\nRozsah="
-          << (s.ranges[i].empty() ? "10V" : s.ranges[i]) << "\r\nKonstanta A=1.0\r\nKonstanta B=0.0\r\n\r\n";
-    }
-    o << "[Měření časovačem]\r\nPočet kanálů=" << s.channels << "\r\nPerioda [us]=" << period
-      << "\r\nPovolení CNT0=" << (s.cnt0 ? 1 : 0) << "\r\nPovolení CNT1=" << (s.cnt1 ? 1 : 0)
-      << "\r\nPovolení DIN a DOUT=" << (s.dio ? 1 : 0) << "\r\n\r\n"
-      << "[Konverze souboru]\r\nTyp souboru=" << s.fileType << "\r\nAdresář=" << s.directory << "\r\n";
-    return o.str();
 }
 
 }  // namespace zelk::tool

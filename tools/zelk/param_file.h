@@ -1,52 +1,45 @@
-// The driver's parameter file as the tool writes and reads it: INI text in Windows-1250.
-// Section and key names are given in UTF-8 and compared without regard to ASCII letter
-// case and surrounding blanks, as the driver compares them.
+// The driver's parameter file as the tool uses it: read only through the driver's own
+// reader, and changed by one writer that keeps every line it does not change and the
+// file's encoding (Windows-1250, UTF-8 with or without a byte order mark, UTF-16).
 #pragma once
-#include <array>
 #include <optional>
 #include <string>
 
+#include "core/Pomocny.h"
+#include "records/dbase.h"
+
 namespace zelk::tool {
 
-class ParamFile {
-public:
-    // cp1250 bytes as they are on disk.
-    static std::optional<ParamFile> Load(const std::string& path, std::string* error);
-    static ParamFile FromText(std::string cp1250) { ParamFile p; p.text_ = std::move(cp1250); return p; }
+// The driver's reading of a parameter file, from the defaults MakeDriver gives: false with
+// the driver's message (UTF-8).
+bool ReadParam(const std::string& path, TCFG* cfg, std::string* message);
 
-    // The value in UTF-8, or nullopt when the section or key is absent.
-    std::optional<std::string> Get(const std::string& section, const std::string& key) const;
-    // Replaces the value, or adds the key (and the section) when absent.
+// The record layout of a measurement that a configuration sets up.
+dbf::RecordLayout LayoutOfConfig(const TCFG& cfg);
+
+class ParamText {
+public:
+    enum class Encoding { Cp1250, Utf8, Utf8Bom, Utf16Le, Utf16Be };
+
+    // The file as it is on disk; nullopt with a message when it cannot be read.
+    static std::optional<ParamText> Load(const std::string& path, std::string* error);
+    // A new file from UTF-8 text, written in Windows-1250 as the driver's files are.
+    static ParamText FromUtf8(const std::string& utf8);
+
+    // Replaces the value of the first key of that name in the first section of that name
+    // (names compared as the driver compares them), or adds the key, and the section when
+    // it is absent. Names and value in UTF-8.
     void Set(const std::string& section, const std::string& key, const std::string& value);
-    const std::string& Text() const { return text_; }
+
+    // The bytes in the file's own encoding.
+    std::string Bytes() const;
     bool Save(const std::string& path, std::string* error) const;
+    Encoding FileEncoding() const { return enc_; }
 
 private:
-    std::string text_;
+    Encoding enc_ = Encoding::Cp1250;
+    std::string text_;  // Windows-1250 bytes for a cp1250 file, else UTF-8
+    std::string eol_ = "\r\n";
 };
-
-// Settings of a measurement run for which the tool writes the parameter file.
-struct RunSettings {
-    std::string serial = "12000001";
-    int usbTimeoutMs = 500;
-    int channels = 4;
-    double periodUs = 1000.0;
-    bool cnt0 = true, cnt1 = true, dio = true;
-    std::array<std::string, 16> ranges;  // empty = "10V"
-    std::string fileType = "DBF";        // "BIN" or "DBF"
-    std::string directory;               // where the record file and table go
-    int logLevel = 0;
-    std::string logFile;
-};
-
-// The whole file, commented, in UTF-8 (convert with Utf8ToCp1250 before writing).
-std::string BuildParamText(const RunSettings& s);
-
-// A real key the way the driver reads it: '.' or ',' as the decimal separator.
-std::optional<double> ParseReal(const std::string& text);
-// An integer key: decimal, or hexadecimal with 0x or $; nullopt when not a number.
-std::optional<long> ParseInteger(const std::string& text);
-// "10V" 0, "5V" 1, "2V" 2, "1V" 3, "500mV" 4, "200mV" 5, any other text 0.
-int RangeCodeOf(const std::string& name);
 
 }  // namespace zelk::tool

@@ -1,0 +1,56 @@
+// The channel table of an instance: built from the channel map and the configuration, and
+// its finish state reset when the module closes.
+#include "config/status_texts.h"
+#include "core/Pomocny.h"
+#include "core/channel_map.h"
+
+namespace zelk {
+
+void BuildChannelTable(TData& d) {
+    plat::LockGuard g(d.DataLock);
+    for (int i = 0; i < kChannelCount; ++i) {
+        TJedenKanal& c = d.Channels[i];
+        const auto ch = static_cast<uint32_t>(i);
+        c = TJedenKanal{};
+        c.Number = i;
+        c.Description = ChannelDescription(ch);
+        c.Name = d.Cfg.ChannelName[i];
+        c.RangeName = d.Cfg.ChannelRangeName[i];
+        c.PhysicalInput = d.Cfg.ChannelInput[i];
+        c.Range = d.Cfg.ChannelRange[i];
+        c.Defined = IsDefinedChannel(ch) ? 1 : 0;
+        c.Finished = 1;
+        c.TextValue = "0";
+        c.Status = c.Defined ? kChannelStatusUnused : kChannelStatusUndefined;
+        c.StatusText = StatusTexts[c.Defined ? 5 : 6];
+    }
+}
+
+void ResetFinishState(TData& d) {
+    // A request still running is ended here; it carries the device status of that moment,
+    // so that the host does not take its reset value for a good reading.
+    const StatusPair status = GetDeviceStatus(d);
+    const uint32_t now = plat::TickCount();
+    plat::LockGuard g(d.DataLock);
+    for (int i = 0; i < kChannelCount; ++i) {
+        TJedenKanal& c = d.Channels[i];
+        if (c.Finished == 0) {
+            c.RequestCount += 1;
+            c.RequestTick = now;
+            c.Status = status.code;
+            c.StatusText = status.text;
+        }
+        c.Pending = 0;
+        c.Processed = 0;
+        c.InPass = 0;
+        c.Finished = 1;
+        if (i <= 202) {
+            c.LongValue = 0;
+            c.RealValue = 0.0;
+            c.BoolValue = 0;
+            c.TextValue = "0";
+        }
+    }
+}
+
+}  // namespace zelk
