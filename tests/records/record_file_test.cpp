@@ -256,3 +256,53 @@ TEST_F(ConversionThreadTest, FinishedThreadsAreDroppedWhenTheNextStarts) {
     plat::LockGuard g(d.DataLock);
     EXPECT_EQ(d.ConvThreads.size(), 1u);
 }
+
+// A table counts its rows in 32 bits: more records go on in further tables.
+TEST(TableParts, MoreRecordsThanATableCountsGoOnInFurtherTables) {
+    constexpr uint32_t kMax = 0xFFFFFFFFu;
+    auto parts = TableParts("/d/m", (uint64_t{1} << 32) + 5, kMax);
+    ASSERT_EQ(parts.size(), 2u);
+    EXPECT_EQ(parts[0].FirstRecord, 0u);
+    EXPECT_EQ(parts[0].Rows, kMax);
+    EXPECT_EQ(parts[0].Path, "/d/m.dbf");
+    EXPECT_EQ(parts[1].FirstRecord, uint64_t{kMax});
+    EXPECT_EQ(parts[1].Rows, 6u);
+    EXPECT_EQ(parts[1].Path, "/d/m_part2.dbf");
+    ASSERT_EQ(TableParts("/d/m", kMax, kMax).size(), 1u);
+    EXPECT_TRUE(TableParts("/d/m", 0, kMax).empty());
+    EXPECT_EQ(TableParts("/d/m", 7, 0).size(), 1u);  // 0 rows a table means the most a table holds
+}
+
+TEST_F(ConversionThreadTest, EveryRecordGoesIntoATableAndOnlyThenTheRecordFileGoes) {
+    Measurement("split", 250);
+    ConversionJob job;
+    {
+        plat::LockGuard g(d.DataLock);
+        job.BasePath = d.Device.RecordFilePath;
+        job.Snap = d.Snapshot;
+    }
+    job.RowCount = 250;
+    job.RowsPerTable = 100;
+    job.ConstA.fill(1.0);
+    // The second table cannot be made: the record file stays.
+    std::filesystem::create_directory(dir + "split_part2.dbf");
+    ConvertRecordFile(&d, job, nullptr);
+    EXPECT_TRUE(plat::FileExists(dir + "split.bin"));
+    std::filesystem::remove(dir + "split_part2.dbf");
+
+    ConvertRecordFile(&d, job, nullptr);
+    EXPECT_FALSE(plat::FileExists(dir + "split.bin"));
+    const std::string records = OneChannelRecords(250);
+    const uint32_t rows[] = {100, 100, 50};
+    const char* names[] = {"split.dbf", "split_part2.dbf", "split_part3.dbf"};
+    for (int p = 0; p < 3; ++p) {
+        const std::string t = ReadAll(dir + names[p]);
+        ASSERT_EQ(t.size(), 193u + rows[p] * 24u + 1u) << names[p];
+        EXPECT_EQ(HeaderRowCount(t), rows[p]);
+        for (uint32_t k = 0; k < rows[p]; ++k)
+            ASSERT_EQ(t.substr(193 + k * 24, 24),
+                      dbf::RowText(OneChannelLayout(), k,
+                                   reinterpret_cast<const uint8_t*>(records.data()) + (100 * p + k) * 4))
+                << names[p] << " " << k;
+    }
+}
