@@ -351,6 +351,29 @@ class TestParamFiles(unittest.TestCase):
             self.assertIn("--param", err)
 
 
+class TestDeviceFailure(unittest.TestCase):
+    FAILING_INPUTS = "[command fault]\ncommand = 0x90\nfault = wrong echo\ntimes = always\n"
+
+    def test_read_and_watch_end_with_the_device_status(self):
+        rc, out, err = zelk("read", "0-1", bench=self.FAILING_INPUTS)
+        self.assertEqual(rc, 3, out + err)
+        self.assertIn("13 Chyba povelu", row_of(out, 1))
+        self.assertIn("device status 13", err)
+        rc, out, err = zelk("watch", "0", "--count", "2", "--interval", "10", bench=self.FAILING_INPUTS)
+        self.assertEqual(rc, 3, out + err)
+        self.assertEqual(zelk("watch", "0", "--count", "2", "--interval", "10")[0], 0)
+
+    def test_ctrl_c_ends_a_following_window_with_130(self):
+        p = subprocess.Popen([ZELK, "window", "--follow"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        deadline = time.monotonic() + 60
+        line = p.stdout.readline()  # the first page is out: the window runs
+        self.assertTrue(line, "no output from zelk window --follow")
+        self.assertLess(time.monotonic(), deadline)
+        p.send_signal(signal.SIGINT)
+        p.communicate(timeout=60)
+        self.assertEqual(p.returncode, 130)
+
+
 class TestDataLoss(unittest.TestCase):
     def test_records_lost_on_a_slow_link_fail_the_measurement(self):
         with tempfile.TemporaryDirectory() as d:

@@ -55,6 +55,26 @@ std::string StatusColumn(uint32_t ch, const std::string& text, int deviceStatus)
 
 int DeviceExit(const Host& h) { return h.deviceStatus == 0 ? kExitOk : kExitDevice; }
 
+// One read cycle with the device status code in the same batch: the status the channels
+// finished with (-1 when it did not finish).
+std::vector<Reading> ReadWithStatus(Session& s, std::vector<uint32_t> channels, int timeoutMs, int* deviceStatus) {
+    channels.push_back(ZELK_CH_DEVICE_STATUS);
+    std::vector<Reading> rs = s.Read(channels, timeoutMs);
+    *deviceStatus = rs.back().finished ? static_cast<int>(AsLong(rs.back().value)) : -1;
+    rs.pop_back();
+    return rs;
+}
+
+// Exit 3 with the device status when channels finished with a non-zero one.
+int CycleDeviceExit(Session& s, int deviceStatus, int timeoutMs) {
+    if (deviceStatus == 0) return kExitOk;
+    std::string text;
+    const int now = s.DeviceStatus(&text, timeoutMs);
+    Error("channels finished with device status " + std::to_string(deviceStatus) + " (now " + std::to_string(now) +
+          " " + Show(text) + "); see docs/troubleshooting.md");
+    return kExitDevice;
+}
+
 std::string ReadingText(const Reading& r) {
     ChannelInfo c = Channel(r.channel);
     if (!r.finished) return "(not finished)";
@@ -174,7 +194,8 @@ int CmdRead(const DriverOptions& o, const ReadOptions& ro) {
     Host h;
     if (int rc = StartHost(o, &h); rc != kExitOk) return rc;
     Session& s = *h.session;
-    std::vector<Reading> readings = s.Read(channels, o.cycleTimeoutMs);
+    int cycleStatus = -1;
+    std::vector<Reading> readings = ReadWithStatus(s, channels, o.cycleTimeoutMs, &cycleStatus);
     bool allFinished = true;
     std::cout << Pad("ch", 5) << Pad("description", 54) << Pad("value", 24) << "status\n";
     for (const Reading& r : readings) {
@@ -182,7 +203,7 @@ int CmdRead(const DriverOptions& o, const ReadOptions& ro) {
         Diagnostics d = Diagnose(s, r.channel);
         std::string desc = ro.english || d.description.empty() ? (c.defined ? c.meaning : "not defined") : d.description;
         std::string status =
-            d.available ? StatusColumn(r.channel, d.status, h.deviceStatus) : std::to_string(h.deviceStatus) + " " + h.deviceText;
+            d.available ? StatusColumn(r.channel, d.status, cycleStatus) : std::to_string(h.deviceStatus) + " " + h.deviceText;
         allFinished = allFinished && r.finished;
         std::cout << Pad(std::to_string(r.channel), 5) << Pad(desc, 54) << Pad(ReadingText(r), 24) << status << "\n";
     }
@@ -190,7 +211,7 @@ int CmdRead(const DriverOptions& o, const ReadOptions& ro) {
         Error("some channels did not finish within " + std::to_string(o.cycleTimeoutMs) + " ms");
         return kExitMeasurement;
     }
-    return DeviceExit(h);
+    return CycleDeviceExit(s, cycleStatus, o.cycleTimeoutMs);
 }
 
 int CmdWrite(const DriverOptions& o, const std::vector<std::string>& assignments) {
@@ -251,10 +272,13 @@ int CmdWatch(const DriverOptions& o, const WatchOptions& w) {
         std::cout << "\n";
     }
     auto start = std::chrono::steady_clock::now();
+    int failedStatus = 0;  // the first non-zero device status a cycle finished with
     for (int cycle = 1; w.count == 0 || cycle <= w.count; ++cycle) {
-        if (Interrupted()) return kExitInterrupted;
+        if (Interrupted()) break;
         auto begin = std::chrono::steady_clock::now();
-        std::vector<Reading> rs = s.Read(channels, o.cycleTimeoutMs);
+        int cycleStatus = -1;
+        std::vector<Reading> rs = ReadWithStatus(s, channels, o.cycleTimeoutMs, &cycleStatus);
+        if (failedStatus == 0 && cycleStatus != 0) failedStatus = cycleStatus;
         if (live) {
             double t = std::chrono::duration<double>(begin - start).count();
             std::ostringstream out;
@@ -272,7 +296,8 @@ int CmdWatch(const DriverOptions& o, const WatchOptions& w) {
         auto next = begin + std::chrono::milliseconds(w.intervalMs);
         while (std::chrono::steady_clock::now() < next && !Interrupted()) PumpMessages(5);
     }
-    return DeviceExit(h);
+    if (failedStatus != 0) return CycleDeviceExit(s, failedStatus, o.cycleTimeoutMs);
+    return Interrupted() ? kExitInterrupted : kExitOk;
 }
 
 int CmdWindow(const DriverOptions& o, const WindowOptions& wo) {
@@ -289,16 +314,16 @@ int CmdWindow(const DriverOptions& o, const WindowOptions& wo) {
         s.WindowMonitor(static_cast<uint32_t>(wo.channel));
     }
     for (char c : wo.keys) s.WindowKey(c == '\n' ? '\r' : c);
-    s.WindowProc(1);  // shown: its timer refreshes the active page
+    s.WindowProc(ZELK_WINDOW_SHOW);  // its timer refreshes the active page
 #if defined(_WIN32)
     if (!wo.text) {
-        s.WindowProc(3);
-        s.WindowProc(4);
+        s.WindowProc(ZELK_WINDOW_RESTORE);
+        s.WindowProc(ZELK_WINDOW_FOCUS);
         std::cout << "The driver window is open; Ctrl+C closes it.\n" << std::flush;
         auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(static_cast<int64_t>(wo.seconds * 1000));
         while (!Interrupted() && (wo.seconds <= 0 || std::chrono::steady_clock::now() < end)) PumpMessages(50);
-        s.WindowProc(0);
-        return Interrupted() ? kExitOk : DeviceExit(h);
+        s.WindowProc(ZELK_WINDOW_HIDE);
+        return Interrupted() ? kExitInterrupted : DeviceExit(h);
     }
 #endif
     // Let one timer tick (100 ms) refresh the page before it is read.
@@ -316,8 +341,8 @@ int CmdWindow(const DriverOptions& o, const WindowOptions& wo) {
         if (Interrupted()) break;
         std::cout << "\n";
     }
-    s.WindowProc(0);
-    return DeviceExit(h);
+    s.WindowProc(ZELK_WINDOW_HIDE);
+    return Interrupted() ? kExitInterrupted : DeviceExit(h);
 }
 
 int CmdChannels(bool markdown) {
