@@ -5,6 +5,7 @@ Environment: ZELK_TOOL (the zelk executable, beside the sim driver), ZELK_C_HOST
 built C example host), ZELK_EXAMPLES (the examples folder)."""
 import csv
 import glob
+import json
 import os
 import signal
 import subprocess
@@ -81,6 +82,31 @@ class TestInfo(unittest.TestCase):
             self.assertEqual(rc, 5)  # a missing file is a file error for every command
             self.assertIn("missing.ini: no such file", err)
 
+    def test_json_for_scripts_and_english_glosses(self):
+        rc, out, _ = zelk("--version")
+        self.assertEqual((rc, out.strip()), (0, "zelk 1.0.0"))
+        rc, out, _ = zelk("info", "--json", "--serial", "12000099")
+        self.assertEqual(rc, 3)
+        self.assertEqual(json.loads(out)["device_status"],
+                         {"code": 5, "text": "Nenalezen požadovaný USB modul.", "english": "requested USB module not found"})
+        rc, out, _ = zelk("read", "0,16,70,99,165", "--json")
+        self.assertEqual(rc, 0, out)
+        rows = {r["channel"]: r for r in json.loads(out)}
+        self.assertIsInstance(rows[0]["value"], float)
+        self.assertEqual(rows[16]["status"], {"code": 100, "text": "Kanál nedefinován", "english": "channel not defined"})
+        self.assertEqual(rows[70]["status"]["code"], 99)  # an output never read: no request finished
+        self.assertEqual(rows[99]["value"], "V pořádku")
+        self.assertEqual((rows[165]["value"], rows[165]["unit"]), (1000.0, "us"))
+        channels = json.loads(zelk("channels", "--json")[1])
+        self.assertEqual(len(channels), 77)
+        self.assertEqual([c["direction"] for c in channels if c["channel"] in (0, 165, 200)],
+                         ["input", "bidirectional", "output"])
+        devices = json.loads(zelk("devices", "--json")[1])["devices"]
+        self.assertEqual([d["serial"] for d in devices], ["12000001", "12100002"])
+        rc, out, _ = zelk("write", "165=300,5")  # a decimal comma, as the parameter file takes it
+        self.assertEqual(rc, 0)
+        self.assertIn("300.500", row_of(out, 165))
+
     def test_usage_errors_and_help(self):
         self.assertEqual(zelk()[0], 1)
         self.assertEqual(zelk("frobnicate")[0], 1)
@@ -98,7 +124,7 @@ class TestRead(unittest.TestCase):
             row = row_of(out, ch)
             self.assertIn("real input - analogový kanál %d" % ch, row)
             self.assertRegex(row, r"-?\d+\.\d{4} V")
-            self.assertTrue(row.rstrip().endswith("0 V pořádku"), row)
+            self.assertTrue(row.rstrip().endswith("0 V pořádku (OK)"), row)  # the English gloss last
         self.assertIn("100 Kanál nedefinován", row_of(out, 16))
         self.assertIn("V pořádku", row_of(out, 99))
         self.assertIn("1000.0000 us", row_of(out, 165))
@@ -134,7 +160,7 @@ class TestWrite(unittest.TestCase):
             row = row_of(out, ch)
             self.assertEqual(row[limits_at:stored_at].strip(), value, row)
             self.assertTrue(row[stored_at:].startswith(value), row)
-            self.assertTrue(row.rstrip().endswith("0 V pořádku"), row)
+            self.assertTrue(row.rstrip().endswith("0 V pořádku (OK)"), row)  # the English gloss last
 
     def test_rejected_before_the_driver_is_asked(self):
         for arg, msg in (("0=1", "is an input"), ("16=1", "not defined"), ("165=abc", "real number"),

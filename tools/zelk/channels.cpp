@@ -216,8 +216,8 @@ bool ParseWrite(const std::string& text, uint32_t* ch, Value* v, std::string* er
     }
     char* end = nullptr;
     if (c.tag == kTagReal) {
-        double d = std::strtod(val.c_str(), &end);
-        if (val.empty() || *end != 0) {
+        double d = 0;  // '.' or ',' before the decimals, as in the parameter file
+        if (!ParseRealText(val, d)) {
             *error = "channel " + N(*ch) + " takes a real number, got '" + val + "'";
             return false;
         }

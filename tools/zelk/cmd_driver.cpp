@@ -1,6 +1,8 @@
 // Commands that talk to a running driver instance: info, devices, read, write, watch,
 // window, and the channel table.
+#include <charconv>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <iostream>
 #include <sstream>
@@ -46,11 +48,33 @@ Diagnostics Diagnose(Session& s, uint32_t ch) {
 // The code beside a channel's status text (UTF-8): the channel's own statuses for a number
 // that names no channel or a channel without a finished request, else the device status
 // that the cycle finished with.
-std::string StatusColumn(uint32_t ch, const std::string& text, int deviceStatus) {
-    int code = deviceStatus;
-    if (!IsDefinedChannel(ch)) code = kChannelStatusUndefined;
-    else if (text == Show(StatusTexts[5])) code = kChannelStatusUnused;
-    return std::to_string(code) + " " + text;
+int ChannelStatusCode(uint32_t ch, const std::string& text, int deviceStatus) {
+    if (!IsDefinedChannel(ch)) return kChannelStatusUndefined;
+    if (text == Show(StatusTexts[5])) return kChannelStatusUnused;
+    return deviceStatus;
+}
+
+std::string JsonStatus(int code, const std::string& utf8Text) {
+    return "{\"code\": " + std::to_string(code) + ", \"text\": " + Json(utf8Text) +
+           ", \"english\": " + Json(StatusGloss(code)) + "}";
+}
+
+// A value as JSON: a number, true/false, or a string.
+std::string JsonValue(const Reading& r) {
+    if (!r.finished) return "null";
+    switch (r.value.tag) {
+        case kTagBoolean: return AsBool(r.value) ? "true" : "false";
+        case kTagLongcard: return std::to_string(AsLong(r.value));
+        case kTagReal: {
+            const double v = AsReal(r.value);
+            if (!std::isfinite(v)) return "null";
+            char buf[32];
+            auto end = std::to_chars(buf, buf + sizeof buf, v).ptr;
+            return std::string(buf, end);
+        }
+        case kTagString: return Json(Show(r.text));
+        default: return "null";
+    }
 }
 
 int DeviceExit(const Host& h) { return h.deviceStatus == 0 ? kExitOk : kExitDevice; }
@@ -70,8 +94,8 @@ int CycleDeviceExit(Session& s, int deviceStatus, int timeoutMs) {
     if (deviceStatus == 0) return kExitOk;
     std::string text;
     const int now = s.DeviceStatus(&text, timeoutMs);
-    Error("channels finished with device status " + std::to_string(deviceStatus) + " (now " + std::to_string(now) +
-          " " + Show(text) + "); see docs/troubleshooting.md");
+    Error("channels finished with device status " + std::to_string(deviceStatus) + " (now " +
+          StatusShown(now, Show(text)) + "); see docs/troubleshooting.md");
     return kExitDevice;
 }
 
@@ -85,29 +109,42 @@ std::string ReadingText(const Reading& r) {
 
 }  // namespace
 
-int CmdInfo(const DriverOptions& o) {
+int CmdInfo(const DriverOptions& o, bool json) {
     DriverLibrary lib;
     if (int rc = LoadDriver(o, &lib); rc != kExitOk) return rc;
     int32_t version = lib.Version();
     char hex[32];
     std::snprintf(hex, sizeof hex, "0x%05X", static_cast<unsigned>(version));
-    std::cout << "driver library   " << lib.Path() << "\n"
-              << "Version          " << hex << " (" << version << ")\n"
-              << "Check            " << (lib.Check() == 1 ? "true" : "false") << "\n"
-              << "GetDriverInfo    " << Show(lib.DriverInfo()) << "\n"
-              << "GetVersion       " << Show(lib.QueryVersion()) << "\n";
+    const bool check = lib.Check() == 1;
+    const std::string info = Show(lib.DriverInfo()), queried = Show(lib.QueryVersion());
+    if (!json)
+        std::cout << "driver library   " << lib.Path() << "\n"
+                  << "Version          " << hex << " (" << version << ")\n"
+                  << "Check            " << (check ? "true" : "false") << "\n"
+                  << "GetDriverInfo    " << info << "\n"
+                  << "GetVersion       " << queried << "\n";
 
     Host h;
     if (int rc = StartHost(o, &h); rc != kExitOk) return rc;
     Session& s = *h.session;
     s.WindowPage(0);
     std::string settings = Show(s.WindowText());
-    auto r = s.Read({99}, o.cycleTimeoutMs);
-    std::cout << "parameter file   " << (o.param.empty() ? "(written for serial " + o.serial + ")" : h.paramPath) << "\n"
+    auto r = s.Read({ZELK_CH_DEVICE_TEXT}, o.cycleTimeoutMs);
+    const std::string param = o.param.empty() ? "(written for serial " + o.serial + ")" : h.paramPath;
+    if (json) {
+        std::cout << "{\"driver_library\": " << Json(lib.Path()) << ", \"version\": " << version
+                  << ", \"check\": " << (check ? "true" : "false") << ", \"driver_info\": " << Json(info)
+                  << ", \"get_version\": " << Json(queried) << ", \"parameter_file\": " << Json(param)
+                  << ", \"serial_number\": " << Json(WindowField(settings, "Výrobní číslo"))
+                  << ", \"module_type\": " << Json(WindowField(settings, "Typ"))
+                  << ", \"device_status\": " << JsonStatus(h.deviceStatus, h.deviceText) << "}\n";
+        return DeviceExit(h);
+    }
+    std::cout << "parameter file   " << param << "\n"
               << "serial number    " << WindowField(settings, "Výrobní číslo") << "\n"
               << "module type      " << WindowField(settings, "Typ") << "\n"
               << "channel 99       " << Show(r[0].text) << "\n"
-              << "device status    " << h.deviceStatus << " " << h.deviceText << "\n";
+              << "device status    " << StatusShown(h.deviceStatus, h.deviceText) << "\n";
     return DeviceExit(h);
 }
 
@@ -149,36 +186,47 @@ int CmdDevices(const DriverOptions& o, const DevicesOptions& d) {
     }
     uint32_t count = 0;
     uint32_t st = list(&count, nullptr, usb::FT_LIST_NUMBER_ONLY);
-    std::cout << "D2XX devices seen by " << what << "\n  " << path << "\n";
+    if (!d.json) std::cout << "D2XX devices seen by " << what << "\n  " << path << "\n";
     if (st != 0) {
-        std::cout << "FT_ListDevices failed, FT status " << st << "\n";
+        if (d.json) std::cout << "{\"d2xx\": " << Json(path) << ", \"ft_status\": " << st << ", \"devices\": []}\n";
+        else std::cout << "FT_ListDevices failed, FT status " << st << "\n";
         return kExitDevice;
     }
-    std::cout << "\n" << Pad("index", 7) << Pad("serial", 14) << "description\n";
-    std::vector<std::string> serials;
+    if (!d.json) std::cout << "\n" << Pad("index", 7) << Pad("serial", 14) << "description\n";
+    std::vector<std::string> serials, jsonDevices;
     for (uint32_t i = 0; i < count; ++i) {
         char serial[usb::kD2xxTextBufferSize] = {}, desc[usb::kD2xxTextBufferSize] = {};
         void* index = reinterpret_cast<void*>(static_cast<uintptr_t>(i));
         list(index, serial, usb::FT_LIST_BY_INDEX | usb::FT_OPEN_BY_SERIAL_NUMBER);
         list(index, desc, usb::FT_LIST_BY_INDEX | usb::FT_OPEN_BY_DESCRIPTION);
         serials.push_back(serial);
-        std::cout << Pad(std::to_string(i), 7) << Pad(Show(serial), 14) << Show(desc) << "\n";
+        jsonDevices.push_back("{\"index\": " + std::to_string(i) + ", \"serial\": " + Json(Show(serial)) +
+                              ", \"description\": " + Json(Show(desc)));
+        if (!d.json) std::cout << Pad(std::to_string(i), 7) << Pad(Show(serial), 14) << Show(desc) << "\n";
     }
-    if (count == 0) std::cout << "(no device)\n";
+    if (count == 0 && !d.json) std::cout << "(no device)\n";
     if (d.probe) {
         // What the driver itself makes of each one: one instance per module, in turn.
-        std::cout << "\nprobed through the driver " << ResolveDriverPath(o.driver) << ":\n";
-        for (const std::string& serial : serials) {
+        if (!d.json) std::cout << "\nprobed through the driver " << ResolveDriverPath(o.driver) << ":\n";
+        for (size_t i = 0; i < serials.size(); ++i) {
             DriverOptions po = o;
-            po.serial = serial;
+            po.serial = serials[i];
             po.param.clear();
             Host h;
             if (int rc = StartHost(po, &h); rc != kExitOk) return rc;
             h.session->WindowPage(0);
             std::string type = WindowField(Show(h.session->WindowText()), "Typ");
-            std::cout << "  " << Pad(serial, 12) << " type " << Pad(type, 12) << " status " << h.deviceStatus << " "
-                      << h.deviceText << "\n";
+            jsonDevices[i] += ", \"module_type\": " + Json(type) +
+                              ", \"device_status\": " + JsonStatus(h.deviceStatus, h.deviceText);
+            if (!d.json)
+                std::cout << "  " << Pad(serials[i], 12) << " type " << Pad(type, 12) << " status "
+                          << StatusShown(h.deviceStatus, h.deviceText) << "\n";
         }
+    }
+    if (d.json) {
+        std::cout << "{\"d2xx\": " << Json(path) << ", \"devices\": [";
+        for (size_t i = 0; i < jsonDevices.size(); ++i) std::cout << (i ? ", " : "") << jsonDevices[i] << "}";
+        std::cout << "]}\n";
     }
     return count > 0 ? kExitOk : kExitDevice;
 }
@@ -197,16 +245,26 @@ int CmdRead(const DriverOptions& o, const ReadOptions& ro) {
     int cycleStatus = -1;
     std::vector<Reading> readings = ReadWithStatus(s, channels, o.cycleTimeoutMs, &cycleStatus);
     bool allFinished = true;
-    std::cout << Pad("ch", 5) << Pad("description", 54) << Pad("value", 24) << "status\n";
+    if (ro.json) std::cout << "[";
+    else std::cout << Pad("ch", 5) << Pad("description", 54) << Pad("value", 24) << "status\n";
     for (const Reading& r : readings) {
         ChannelInfo c = Channel(r.channel);
         Diagnostics d = Diagnose(s, r.channel);
         std::string desc = ro.english || d.description.empty() ? (c.defined ? c.meaning : "not defined") : d.description;
-        std::string status =
-            d.available ? StatusColumn(r.channel, d.status, cycleStatus) : std::to_string(h.deviceStatus) + " " + h.deviceText;
+        const int code = d.available ? ChannelStatusCode(r.channel, d.status, cycleStatus) : h.deviceStatus;
+        const std::string text = d.available ? d.status : h.deviceText;
         allFinished = allFinished && r.finished;
-        std::cout << Pad(std::to_string(r.channel), 5) << Pad(desc, 54) << Pad(ReadingText(r), 24) << status << "\n";
+        if (ro.json)
+            std::cout << (&r == &readings.front() ? "" : ",\n ") << "{\"channel\": " << r.channel
+                      << ", \"description\": " << Json(desc) << ", \"kind\": " << Json(KindName(c.tag))
+                      << ", \"value\": " << JsonValue(r) << ", \"unit\": " << Json(c.unit)
+                      << ", \"finished\": " << (r.finished ? "true" : "false")
+                      << ", \"status\": " << JsonStatus(code, text) << "}";
+        else
+            std::cout << Pad(std::to_string(r.channel), 5) << Pad(desc, 54) << Pad(ReadingText(r), 24)
+                      << StatusShown(code, text) << "\n";
     }
+    if (ro.json) std::cout << "]\n";
     if (!allFinished) {
         Error("some channels did not finish within " + std::to_string(o.cycleTimeoutMs) + " ms");
         return kExitMeasurement;
@@ -239,7 +297,7 @@ int CmdWrite(const DriverOptions& o, const std::vector<std::string>& assignments
         std::optional<std::string> expected = ExpectedStored(ch, v);
         Diagnostics d = Diagnose(s, ch);
         std::cout << Pad(std::to_string(ch), 5) << Pad(ValueText(v, ""), 12) << Pad(expected.value_or("-"), 26)
-                  << Pad(d.available ? d.value : "?", 26) << (d.available ? StatusColumn(ch, d.status, h.deviceStatus) : "") << "\n";
+                  << Pad(d.available ? d.value : "?", 26) << (d.available ? StatusShown(ChannelStatusCode(ch, d.status, h.deviceStatus), d.status) : "") << "\n";
     }
     if (!finished) {
         Error("the write cycle did not finish within " + std::to_string(o.cycleTimeoutMs) + " ms");
@@ -247,7 +305,7 @@ int CmdWrite(const DriverOptions& o, const std::vector<std::string>& assignments
     }
     std::string text;
     int status = s.DeviceStatus(&text, o.cycleTimeoutMs);
-    if (status != 0) Error("device status " + std::to_string(status) + ": " + Show(text));
+    if (status != 0) Error("device status " + StatusShown(status, Show(text)));
     return status == 0 ? kExitOk : kExitDevice;
 }
 
@@ -345,7 +403,22 @@ int CmdWindow(const DriverOptions& o, const WindowOptions& wo) {
     return Interrupted() ? kExitInterrupted : DeviceExit(h);
 }
 
-int CmdChannels(bool markdown) {
+int CmdChannels(bool markdown, bool json) {
+    if (json) {
+        std::cout << "[";
+        bool first = true;
+        for (uint32_t ch = 0; ch < kChannelCount; ++ch) {
+            ChannelInfo c = Channel(ch);
+            if (!c.defined) continue;
+            std::cout << (first ? "" : ",\n ") << "{\"channel\": " << ch << ", \"kind\": " << Json(KindName(c.tag))
+                      << ", \"direction\": " << Json(DirectionName(c.direction))
+                      << ", \"description\": " << Json(Show(ChannelDescription(ch))) << ", \"meaning\": " << Json(c.meaning)
+                      << ", \"unit\": " << Json(c.unit) << ", \"limits\": " << Json(c.limits) << "}";
+            first = false;
+        }
+        std::cout << "]\n";
+        return kExitOk;
+    }
     if (markdown) {
         std::cout << "| channel | kind | direction | meaning | limits on write |\n|---|---|---|---|---|\n";
         uint32_t ch = 0;

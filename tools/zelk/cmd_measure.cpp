@@ -183,7 +183,7 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
     const double configuredPeriod = cfg.TimerPeriod;
     format = cfg.ConvFileType == 1 ? "DBF" : "BIN";
     if (h.deviceStatus != 0) {
-        Error("the module is not in order: device status " + std::to_string(h.deviceStatus) + " " + h.deviceText);
+        Error("the module is not in order: device status " + StatusShown(h.deviceStatus, h.deviceText));
         return kExitDevice;
     }
     const std::set<std::string> before = RecordFiles(out);
@@ -225,7 +225,7 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
         std::string text;
         int status = s.DeviceStatus(&text, o.cycleTimeoutMs);
         Error("the measurement did not start: measurement status " + std::to_string(p.status) + " (" +
-              MeasurementStatusName(p.status) + "), device status " + std::to_string(status) + " " + Show(text));
+              MeasurementStatusName(p.status) + "), device status " + StatusShown(status, Show(text)));
         return kExitMeasurement;
     }
 
@@ -298,7 +298,7 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
               << "end               " << (interrupted ? "stopped by Ctrl+C" : stopRequested ? "stopped after --duration"
                                                                                              : MeasurementStatusName(endStatus))
               << " (measurement status " << endStatus << ")\n"
-              << "device status     " << device << " " << Show(text) << "\n"
+              << "device status     " << StatusShown(device, Show(text)) << "\n"
               << "bytes per record  " << layout.RecordBytes() << "\n";
     for (const std::string& f : files) std::cout << "wrote             " << f << " (" << fs::file_size(f, ec) << " bytes)\n";
     if (files.empty()) std::cout << "wrote             nothing\n";

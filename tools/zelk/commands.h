@@ -7,17 +7,19 @@
 
 namespace zelk::tool {
 
-int CmdInfo(const DriverOptions& o);
+int CmdInfo(const DriverOptions& o, bool json);
 
 struct DevicesOptions {
     std::string d2xx;  // --d2xx: the D2XX library to ask
     bool probe = false;
+    bool json = false;
 };
 int CmdDevices(const DriverOptions& o, const DevicesOptions& d);
 
 struct ReadOptions {
     std::string channels;  // empty = every readable channel
     bool english = false;  // the tool's English meanings instead of the driver's descriptions
+    bool json = false;
 };
 int CmdRead(const DriverOptions& o, const ReadOptions& r);
 
@@ -77,6 +79,6 @@ struct PlotOptions {
 };
 int CmdPlot(const PlotOptions& p);
 
-int CmdChannels(bool markdown);
+int CmdChannels(bool markdown, bool json);
 
 }  // namespace zelk::tool

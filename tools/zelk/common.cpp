@@ -4,6 +4,7 @@
 #include <iostream>
 #include <random>
 
+#include "config/status_texts.h"
 #include "config/text.h"
 
 namespace zelk::tool {
@@ -92,6 +93,61 @@ std::string WindowField(const std::string& windowText, const std::string& captio
 std::string Show(const std::string& cp1250) { return text::Cp1250ToUtf8(cp1250); }
 
 void Error(const std::string& utf8) { std::cerr << "zelk: " << utf8 << "\n"; }
+
+std::string StatusGloss(int code) {
+    static const char* const kGloss[] = {
+        "OK",
+        "library error: cannot create the data structure",
+        "library error: invalid pointer",
+        "library error: invalid data",
+        "bad parameter file",
+        "requested USB module not found",
+        "channel not defined",
+        "bad REAL value of the channel",
+        "cannot create the driver window",
+        "USB module not found",
+        "FTDI library call failed",
+        "cannot open the USB module",
+        "USB module error (restart)",
+        "module command failed",
+        "USB link data out of step",
+        "USB link timeout",
+        "disk access error",
+        "this ZELK module is not supported by the driver",
+    };
+    static_assert(sizeof kGloss / sizeof kGloss[0] == kStatusTextCount, "one gloss per status text");
+    if (code >= 0 && code < kStatusTextCount) return kGloss[code];
+    if (code == kChannelStatusUnused) return "channel not used yet";
+    if (code == kChannelStatusUndefined) return "channel not defined";
+    return "";
+}
+
+std::string StatusShown(int code, const std::string& utf8Text) {
+    const std::string gloss = StatusGloss(code);
+    return std::to_string(code) + " " + utf8Text + (gloss.empty() ? "" : " (" + gloss + ")");
+}
+
+std::string Json(const std::string& utf8) {
+    std::string o = "\"";
+    for (char c : utf8) {
+        switch (c) {
+            case '"': o += "\\\""; break;
+            case '\\': o += "\\\\"; break;
+            case '\n': o += "\\n"; break;
+            case '\r': o += "\\r"; break;
+            case '\t': o += "\\t"; break;
+            default:
+                if (static_cast<unsigned char>(c) < 0x20) {
+                    char buf[8];
+                    std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
+                    o += buf;
+                } else {
+                    o += c;
+                }
+        }
+    }
+    return o + "\"";
+}
 
 int MissingFile(const std::string& what, const std::string& path) {
     Error("cannot read the " + what + " " + path + ": no such file");

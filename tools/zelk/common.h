@@ -70,6 +70,14 @@ void Error(const std::string& utf8);
 // Pads a UTF-8 text to `width` columns (one per code point).
 std::string Pad(const std::string& utf8, size_t width);
 
+// English meaning of a device or channel status code; empty for a code without one.
+std::string StatusGloss(int code);
+// "9 Nenalezen USB modul (USB module not found)": code, the driver's text (UTF-8), gloss.
+std::string StatusShown(int code, const std::string& utf8Text);
+
+// A JSON string literal of a UTF-8 text.
+std::string Json(const std::string& utf8);
+
 // A file named on the command line that does not exist: the message, and kExitFile.
 int MissingFile(const std::string& what, const std::string& path);
 

@@ -33,6 +33,10 @@ std::string ExecutableDirectory();
 // milliseconds; where there is no window system it only sleeps.
 void PumpMessages(int ms);
 
+// Texts are UTF-8. On Windows a console is told so (its code page set to UTF-8 while the
+// tool runs); pipes and files get the bytes as they are.
+void PrepareConsole();
+
 // Ctrl+C (and SIGTERM) only set a flag that the commands poll.
 void InstallInterruptHandler();
 bool Interrupted();

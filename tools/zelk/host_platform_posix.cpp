@@ -52,6 +52,8 @@ std::atomic<bool> g_interrupted{false};
 extern "C" void OnInterrupt(int) { g_interrupted.store(true); }
 }  // namespace
 
+void PrepareConsole() {}
+
 void InstallInterruptHandler() {
     struct sigaction sa;
     std::memset(&sa, 0, sizeof sa);

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdlib>
 
 namespace zelk::tool {
 
@@ -57,6 +58,21 @@ void PumpMessages(int ms) {
         if (static_cast<int>(elapsed) >= ms || g_interrupted.load()) return;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(ms) - elapsed, QS_ALLINPUT);
     }
+}
+
+namespace {
+UINT g_consoleCodePage = 0;
+void RestoreConsoleCodePage() { SetConsoleOutputCP(g_consoleCodePage); }
+bool IsConsole(DWORD stdHandle) {
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(stdHandle), &mode) != 0;
+}
+}  // namespace
+
+void PrepareConsole() {
+    if (!IsConsole(STD_OUTPUT_HANDLE) && !IsConsole(STD_ERROR_HANDLE)) return;
+    g_consoleCodePage = GetConsoleOutputCP();
+    if (g_consoleCodePage != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) std::atexit(RestoreConsoleCodePage);
 }
 
 void InstallInterruptHandler() { SetConsoleCtrlHandler(OnConsoleCtrl, TRUE); }

@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "commands.h"
+#include "config/param_file.h"
 #include "host_platform.h"
 
 using namespace zelk::tool;
@@ -40,7 +41,14 @@ void AddLayoutOptions(CLI::App* c, LayoutOptions& l, bool measuring) {
                   measuring ? "Analog channels the timer measures, 1..16 (default: the parameter file's, or 8)"
                             : "Analog channels in each record, 1..16 (default: the parameter file's, or 8)")
         ->check(CLI::Range(1, 16));
-    c->add_option("--period", l.periodUs, "Timer period in microseconds (25..32767.5)");
+    c->add_option_function<std::string>(
+        "--period",
+        [&l](const std::string& text) {
+            // As the parameter file writes it: '.' or ',' before the decimals.
+            if (!zelk::ParseRealText(text, l.periodUs) || !(l.periodUs > 0))
+                throw CLI::ValidationError("--period", "'" + text + "' is not a period in microseconds");
+        },
+        "Timer period in microseconds (25..32767.5; '.' or ',' before decimals)");
     c->add_flag("--no-cnt0", l.noCnt0, "Counter CNT0 is not sampled");
     c->add_flag("--no-cnt1", l.noCnt1, "Counter CNT1 is not sampled");
     c->add_flag("--no-dio", l.noDio, "DIN and DOUT are not sampled");
@@ -60,9 +68,13 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     app.set_help_all_flag("--help-all", "Help of every command");
 
+    app.set_version_flag("--version", "zelk " ZELK_TOOL_VERSION, "The tool's version");
+
     DriverOptions o;
+    bool json = false;
     auto* info = app.add_subcommand("info", "Driver version and text; the module's identification and device status");
     AddDriverOptions(info, o);
+    info->add_flag("--json", json, "As one JSON object");
 
     DevicesOptions dev;
     auto* devices = app.add_subcommand(
@@ -70,12 +82,14 @@ int main(int argc, char** argv) {
     AddDriverOptions(devices, o);
     devices->add_option("--d2xx", dev.d2xx, "D2XX library to ask (default: the drop-in beside the sim driver, or the system's)");
     devices->add_flag("--probe", dev.probe, "Also start the driver for each serial number and show its device status");
+    devices->add_flag("--json", dev.json, "As one JSON object");
 
     ReadOptions ro;
     auto* read = app.add_subcommand("read", "One read cycle: value, unit and status of each channel");
     AddDriverOptions(read, o);
     read->add_option("channels", ro.channels, "Channels, e.g. 0-15,97-99 (default: every readable channel)");
     read->add_flag("--english", ro.english, "English meanings instead of the driver's Czech descriptions");
+    read->add_flag("--json", ro.json, "As a JSON array, one object per channel");
 
     std::vector<std::string> assignments;
     auto* write = app.add_subcommand("write", "One write cycle: CH=VALUE ..., showing the limits the driver applied");
@@ -132,9 +146,13 @@ int main(int argc, char** argv) {
     bool markdown = false;
     auto* channels = app.add_subcommand("channels", "The table of the 204 host channels");
     channels->add_flag("--markdown", markdown, "As a Markdown table");
+    channels->add_flag("--json", json, "As a JSON array");
 
+    PrepareConsole();
     try {
         app.parse(argc, argv);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e);
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
@@ -146,7 +164,7 @@ int main(int argc, char** argv) {
 
     InstallInterruptHandler();
     try {
-        if (*info) return CmdInfo(o);
+        if (*info) return CmdInfo(o, json);
         if (*devices) return CmdDevices(o, dev);
         if (*read) return CmdRead(o, ro);
         if (*write) return CmdWrite(o, assignments);
@@ -155,7 +173,7 @@ int main(int argc, char** argv) {
         if (*measure) return CmdMeasure(o, mo);
         if (*convert) return CmdConvert(co);
         if (*plot) return CmdPlot(po);
-        if (*channels) return CmdChannels(markdown);
+        if (*channels) return CmdChannels(markdown, json);
     } catch (const std::exception& e) {
         std::cerr << "zelk: " << e.what() << "\n";
         return kExitFile;
