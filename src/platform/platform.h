@@ -82,8 +82,6 @@ bool DirectoryExists(const std::string& path);
 // Creates the directory and every missing parent; true if it exists afterwards.
 bool CreateDirectories(const std::string& path);
 bool DeleteFileAt(const std::string& path);
-// Cuts the file to `size` bytes (used to take back a partly written block).
-bool TruncateFile(const std::string& path, uint64_t size);
 // The directory of the host's executable, ending in the path separator.
 std::string ExecutableDirectory();
 // True if the path names a directory part ('\\', '/' or a drive colon on Windows; '/' on POSIX).
