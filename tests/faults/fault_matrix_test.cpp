@@ -6,6 +6,7 @@
 // is gone, with no Done and Init in between.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
@@ -18,9 +19,7 @@
 #include <utility>
 #include <vector>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
+#ifndef _WIN32
 #include <csignal>
 #include <sys/resource.h>
 #endif
@@ -471,7 +470,12 @@ void RunRow(const Row& r, Lane& l) {
         plat::SleepMs(3500);
         l.Eq(int(Code(l.inst)), static_cast<int>(r.code), "device status after the retry");
         // Refused before any D2XX call, at Init and at the retry.
-        for (int n : l.Faults().counts) l.Eq(n, 0, "D2XX calls");
+        std::array<int, sim::kD2xxCallCount> counts;
+        {
+            std::lock_guard<std::mutex> g(l.Faults().m);
+            counts = l.Faults().counts;
+        }
+        for (int n : counts) l.Eq(n, 0, "D2XX calls");
     }
 
     Done(l.inst);
@@ -501,51 +505,34 @@ void UnplugAll(bool unplug) {
     for (int i = 0; i < b.DeviceCount(); ++i) b.SetPlugged(i, !unplug);
 }
 
-std::string RecordFileOf(Lane& l) {
-    plat::LockGuard g(D(l.inst)->DataLock);
-    return D(l.inst)->Device.RecordFilePath + ".bin";
-}
-
+// Appends fail once the process may not grow files past a limit a little above the record
+// file's present size (the log stays far below it). Wine offers no way to make a write on an
+// open handle fail (byte-range locks do not stop it), so this row runs on POSIX only.
 #ifndef _WIN32
-// Files may not grow past a limit a little above the record file's present size: the
-// next appends fail (the log stays far below the limit).
 rlimit g_savedLimit{};
 void LimitFileSize(Lane& l) {
+    std::string bin;
+    {
+        plat::LockGuard g(D(l.inst)->DataLock);
+        bin = D(l.inst)->Device.RecordFilePath + ".bin";
+    }
     std::signal(SIGXFSZ, SIG_IGN);
     getrlimit(RLIMIT_FSIZE, &g_savedLimit);
-    std::error_code ec;
-    const auto bin = std::filesystem::file_size(RecordFileOf(l), ec);
-    const auto log = std::filesystem::file_size(l.log, ec);
+    std::error_code e1, e2;
+    const uintmax_t binSize = std::filesystem::file_size(bin, e1);
+    const uintmax_t logSize = std::filesystem::file_size(l.log, e2);
     rlimit lim = g_savedLimit;
-    lim.rlim_cur = static_cast<rlim_t>(std::max<uintmax_t>(bin, ec ? 0 : log) + 4096);
+    lim.rlim_cur = static_cast<rlim_t>(std::max<uintmax_t>(e1 ? 0 : binSize, e2 ? 0 : logSize) + 4096);
     setrlimit(RLIMIT_FSIZE, &lim);
 }
 void UnlimitFileSize(Lane&) {
     setrlimit(RLIMIT_FSIZE, &g_savedLimit);
     std::signal(SIGXFSZ, SIG_DFL);
 }
-#else
-// Another program locks the part of the record file beyond its present end: the next
-// appends meet the lock and fail.
-HANDLE g_locker = INVALID_HANDLE_VALUE;
-void LimitFileSize(Lane& l) {
-    g_locker = CreateFileA(RecordFileOf(l).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    LARGE_INTEGER size{};
-    GetFileSizeEx(g_locker, &size);
-    OVERLAPPED at{};
-    at.Offset = static_cast<usb::DWORD>(size.QuadPart + 4096);
-    at.OffsetHigh = static_cast<usb::DWORD>(static_cast<uint64_t>(size.QuadPart + 4096) >> 32);
-    LockFileEx(g_locker, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 0xFFFFFFFFu, 0, &at);
-}
-void UnlimitFileSize(Lane&) {
-    CloseHandle(g_locker);
-    g_locker = INVALID_HANDLE_VALUE;
-}
 #endif
 
 std::vector<Row> Matrix() {
-    return {
+    std::vector<Row> rows = {
         // Opening the module: Init's open, afterwards the acquisition thread's retry.
         {.name = "open (0a) unsupported serial", .via = Via::Open, .code = 17,
          .text = "Zadaný ZELK modul není ovladačem podporován"_cp,
@@ -635,9 +622,6 @@ std::vector<Row> Matrix() {
          .text = "Chyba volání funkce knihovny FTDI  - Chyba FT_Read (ftStatus=00000012)"_cp,
          .logLine = "UD (1f) Chyba FT_Read (ftStatus=00000012)", .ch203 = 512,
          .inject = FailCall(D2xxCall::Read, usb::FT_OTHER_ERROR)},
-        {.name = "upload (1d) append", .via = Via::Upload, .code = 16, .text = kDisk,
-         .logLine = "UD (1d) Chyba ukládání naměřených dat"_cp, .ch203 = 1024, .inject = LimitFileSize,
-         .lift = UnlimitFileSize, .alone = true},
         // The start's reset passes; the one at the requested count fails and the measurement
         // stays marked as running until the retry closes the module.
         {.name = "upload (2a) reset at the requested count", .via = Via::Upload, .code = 13, .text = kWrite,
@@ -652,6 +636,14 @@ std::vector<Row> Matrix() {
              },
          .lift = [](Lane&) { sim::GlobalBench().UseManualClock(false); }, .alone = true},
     };
+#ifndef _WIN32
+    rows.push_back({.name = "upload (1d) append", .via = Via::Upload, .code = 16, .text = kDisk,
+                    .logLine = "UD (1d) Chyba ukládání naměřených dat"_cp, .ch203 = 1024, .inject = LimitFileSize,
+                    .lift = UnlimitFileSize, .alone = true});
+#else
+    std::printf("[ NOT RUN  ] upload (1d) append: no append failure can be injected under wine\n");
+#endif
+    return rows;
 }
 
 TEST(FaultMatrix, EveryFailingStepIsReportedAndRecoveredFrom) {
