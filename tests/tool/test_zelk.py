@@ -476,6 +476,20 @@ class TestHosts(unittest.TestCase):
         # It prints the driver's texts as they come: cp1250.
         self.check([C_HOST, SIM_DRIVER, os.path.join(EXAMPLES, "demo.ini")], "cp1250")
 
+    def test_c_host_measures_through_notifications(self):
+        with tempfile.TemporaryDirectory() as d:
+            with open(os.path.join(EXAMPLES, "demo.ini"), "rb") as f:
+                text = f.read().decode("cp1250").replace("Adresář=", "Adresář=" + d, 1)
+            ini = os.path.join(d, "demo.ini")
+            with open(ini, "wb") as f:
+                f.write(text.encode("cp1250"))
+            p = subprocess.run([C_HOST, SIM_DRIVER, ini, "200"], capture_output=True, timeout=120)
+            out = p.stdout.decode("cp1250")
+            self.assertEqual(p.returncode, 0, out)
+            self.assertIn("write cycle: finished", out)
+            self.assertIn("measurement: 200 records stored, status 0", out)
+            self.assertEqual(len(list(dbfread.DBF(measured_files(d, ".dbf")[0]))), 200)
+
     @unittest.skipIf(os.environ.get("ZELK_SANITIZER") == "thread",
                      "python cannot load a ThreadSanitizer-built driver (its runtime must come first)")
     def test_python_host(self):

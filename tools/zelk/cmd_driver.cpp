@@ -14,14 +14,6 @@
 #include "core/channel_map.h"
 #include "usb/d2xx.h"
 
-#if defined(_WIN32)
-#include <io.h>
-#define ZK_ISATTY(fd) _isatty(fd)
-#else
-#include <unistd.h>
-#define ZK_ISATTY(fd) isatty(fd)
-#endif
-
 namespace zelk::tool {
 namespace {
 
@@ -323,7 +315,7 @@ int CmdWatch(const DriverOptions& o, const WatchOptions& w) {
     Host h;
     if (int rc = StartHost(o, &h); rc != kExitOk) return rc;
     Session& s = *h.session;
-    const bool live = ZK_ISATTY(1) != 0;
+    const bool live = StdoutIsTerminal();
     if (!live) {
         std::cout << "cycle";
         for (uint32_t ch : channels) std::cout << "\tch" << ch;
@@ -389,7 +381,7 @@ int CmdWindow(const DriverOptions& o, const WindowOptions& wo) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(static_cast<int64_t>(wo.seconds * 1000));
     for (;;) {
         std::string text = Show(s.WindowText());
-        if (wo.follow && ZK_ISATTY(1)) std::cout << "\x1b[H\x1b[J";
+        if (wo.follow && StdoutIsTerminal()) std::cout << "\x1b[H\x1b[J";
         std::cout << text;
         if (!text.empty() && text.back() != '\n') std::cout << "\n";
         std::cout << std::flush;

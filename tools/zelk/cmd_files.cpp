@@ -18,13 +18,7 @@ namespace {
 namespace fs = std::filesystem;
 
 dbf::Date Today() {
-    std::time_t t = std::time(nullptr);
-    std::tm tm{};
-#if defined(_WIN32)
-    localtime_s(&tm, &t);
-#else
-    localtime_r(&t, &tm);
-#endif
+    const std::tm tm = LocalTime(std::time(nullptr));
     return dbf::Date{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday};
 }
 

@@ -15,14 +15,6 @@
 #include "dataset.h"
 #include "sidecar.h"
 
-#if defined(_WIN32)
-#include <io.h>
-#define ZK_ISATTY(fd) _isatty(fd)
-#else
-#include <unistd.h>
-#define ZK_ISATTY(fd) isatty(fd)
-#endif
-
 namespace zelk::tool {
 namespace {
 
@@ -97,12 +89,7 @@ bool RecordsLost(const Sample& first, const Sample& last, double periodUs, doubl
 }
 
 std::string LocalTimeText(std::time_t t) {
-    std::tm tm{};
-#if defined(_WIN32)
-    localtime_s(&tm, &t);
-#else
-    localtime_r(&t, &tm);
-#endif
+    const std::tm tm = LocalTime(t);
     char buf[32];
     std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
     return buf;
@@ -229,7 +216,7 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
         return kExitMeasurement;
     }
 
-    const bool tty = ZK_ISATTY(1) != 0 && !m.noProgress;
+    const bool tty = StdoutIsTerminal() && !m.noProgress;
     bool stopRequested = false, interrupted = false;
     auto lastLine = Clock::now();
     Sample first, last;

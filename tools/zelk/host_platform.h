@@ -1,6 +1,7 @@
 // What the tool needs of the operating system: loading a library, the executable's folder,
 // the window's message loop and Ctrl+C. Each platform has its own file.
 #pragma once
+#include <ctime>
 #include <string>
 
 namespace zelk::tool {
@@ -32,6 +33,12 @@ std::string ExecutableDirectory();
 // Runs the calling thread's message loop (the driver window lives on it) for about `ms`
 // milliseconds; where there is no window system it only sleeps.
 void PumpMessages(int ms);
+
+// Whether standard output is a terminal (live tables and progress lines) or a pipe or file.
+bool StdoutIsTerminal();
+
+// The local time of a moment.
+std::tm LocalTime(std::time_t t);
 
 // Texts are UTF-8. On Windows a console is told so (its code page set to UTF-8 while the
 // tool runs); pipes and files get the bytes as they are.

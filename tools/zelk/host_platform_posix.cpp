@@ -54,6 +54,14 @@ extern "C" void OnInterrupt(int) { g_interrupted.store(true); }
 
 void PrepareConsole() {}
 
+bool StdoutIsTerminal() { return isatty(1) != 0; }
+
+std::tm LocalTime(std::time_t t) {
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    return tm;
+}
+
 void InstallInterruptHandler() {
     struct sigaction sa;
     std::memset(&sa, 0, sizeof sa);

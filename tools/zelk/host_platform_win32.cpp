@@ -1,6 +1,7 @@
 #include "host_platform.h"
 
 #include <windows.h>
+#include <io.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -73,6 +74,14 @@ void PrepareConsole() {
     if (!IsConsole(STD_OUTPUT_HANDLE) && !IsConsole(STD_ERROR_HANDLE)) return;
     g_consoleCodePage = GetConsoleOutputCP();
     if (g_consoleCodePage != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) std::atexit(RestoreConsoleCodePage);
+}
+
+bool StdoutIsTerminal() { return _isatty(1) != 0; }
+
+std::tm LocalTime(std::time_t t) {
+    std::tm tm{};
+    localtime_s(&tm, &t);
+    return tm;
 }
 
 void InstallInterruptHandler() { SetConsoleCtrlHandler(OnConsoleCtrl, TRUE); }
