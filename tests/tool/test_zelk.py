@@ -352,6 +352,10 @@ class TestParamFiles(unittest.TestCase):
             self.assertEqual(list(rows[0]), ["INDEX", "TIME", "AIN0", "AIN1", "CNT1", "DIN0", "DIN1", "DOUT"])
             self.assertEqual(float(rows[10]["TIME"]), 10 * 500e-6)
             self.assertIn("layout from " + os.path.splitext(record_file)[0] + ".ini", err)
+            rc, _, err = zelk("plot", record_file)  # layout and period from the sidecar too
+            self.assertEqual(rc, 0, err)
+            root = ET.parse(os.path.splitext(record_file)[0] + ".svg").getroot()
+            self.assertIn("time [s]", "".join(t.text or "" for t in root.iter("{http://www.w3.org/2000/svg}text")))
 
             with open(record_file, "rb") as f:
                 records = f.read()
