@@ -195,9 +195,11 @@ void ParamText::Set(const std::string& section, const std::string& key, const st
     const std::string newLine = own(key) + "=" + own(value) + eol_;
     if (seen) {
         // The section's last line may end the file without a line break.
-        if (insertAt == text_.size() && !text_.empty() && text_.back() != '\n' && text_.back() != '\r')
+        if (insertAt == text_.size() && !text_.empty() && text_.back() != '\n' && text_.back() != '\r') {
             text_ += eol_;
-        text_.insert(std::min(insertAt, text_.size()), newLine);
+            insertAt = text_.size();
+        }
+        text_.insert(insertAt, newLine);
         return;
     }
     if (!text_.empty() && text_.back() != '\n' && text_.back() != '\r') text_ += eol_;
