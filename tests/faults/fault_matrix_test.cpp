@@ -24,6 +24,7 @@
 #include <sys/resource.h>
 #endif
 
+#include "core/channel_map.h"
 #include "host/host_test_util.h"
 
 namespace {
@@ -280,14 +281,13 @@ HostView ReadStatus(void* inst) {
     return v;
 }
 
-bool IsOutput(uint32_t ch) { return ch == 70 || ch == 78 || ch == 82 || ch == 83 || ch >= 100; }
-
 bool WaitFinished(void* inst, const std::vector<uint32_t>& channels, uint32_t ms = 20000) {
     return WaitUntil(
         [&] {
             for (uint32_t ch : channels) {
                 int32_t err = 0;
-                if ((IsOutput(ch) ? OutputFinalized(inst, ch, &err) : InputFinalized(inst, ch, &err)) != 1) return false;
+                const uint8_t done = InOutputClass(ch) ? OutputFinalized(inst, ch, &err) : InputFinalized(inst, ch, &err);
+                if (done != 1) return false;
             }
             return true;
         },
@@ -314,10 +314,12 @@ bool WaitMeasuring(void* inst) {
     });
 }
 
+// Level 1 logs the failure lines and little else; the reply timeout is generous because a
+// loaded machine must not turn a late reply into a failure of its own.
 std::string ParamFile(Lane& l, bool blockedDirectory) {
     l.recordDir = l.dir.File(blockedDirectory ? "blocked" : "data");
     const std::string ini = U8(u8"[Volba modulu]\r\nVýrobní číslo=") + l.wanted +
-                            "\r\nUSB timeout=200\r\n" + U8(u8"[Logovací soubor]\r\nÚroveň=1\r\nNázev souboru=") +
+                            "\r\nUSB timeout=1000\r\n" + U8(u8"[Logovací soubor]\r\nÚroveň=1\r\nNázev souboru=") +
                             l.log + U8(u8"\r\n[Konverze souboru]\r\nTyp souboru=BIN\r\nAdresář=") + l.recordDir +
                             "\r\n";
     const std::string path = l.dir.File("zelk.ini");
@@ -496,7 +498,7 @@ void RunRow(const Row& r, Lane& l) {
 
 constexpr const char* kFtdi = "Chyba volání funkce knihovny FTDI "_cp;
 constexpr const char* kWrite = "Chyba povelu -  Chyba funkce FT_Write"_cp;
-constexpr const char* kNoReply = "Chyba povelu - Nepřišla odpověď (USB timeout = 200ms)"_cp;
+constexpr const char* kNoReply = "Chyba povelu - Nepřišla odpověď (USB timeout = 1000ms)"_cp;
 constexpr const char* kHeader = "Chyba povelu - Chyba čtení dat(hlavička)"_cp;
 constexpr const char* kDisk = "Chyba přístupu na disk - Chyba ukládání naměřených dat"_cp;
 
@@ -549,7 +551,10 @@ std::vector<Row> Matrix() {
         // The count, the serial numbers of the devices up to this one and its description pass.
         {.name = "open (2a) serial by index", .via = Via::Open, .code = 10, .text = kFtdi,
          .logLine = "OZ (2a) Chyba volání funkce knihovny FTDI "_cp,
-         .inject = [](Lane& l) { FailCall(D2xxCall::ListDevices, usb::FT_IO_ERROR, static_cast<int>(l.index) + 3)(l); }},
+         .inject =
+             [](Lane& l) {
+                 FailCall(D2xxCall::ListDevices, usb::FT_IO_ERROR, static_cast<int>(l.index) + 3)(l);
+             }},
         {.name = "open (2b) FT_Open", .via = Via::Open, .code = 10, .text = kFtdi,
          .logLine = "OZ (2b) Chyba volání funkce knihovny FTDI "_cp,
          .inject = FailCall(D2xxCall::Open, usb::FT_DEVICE_NOT_OPENED)},
@@ -569,7 +574,7 @@ std::vector<Row> Matrix() {
         {.name = "open (3b) long value", .via = Via::Open, .code = 13, .text = kWrite,
          .logLine = "OZ (3b)  Chyba funkce FT_Write", .inject = FailWriteOf(0x83)},
         {.name = "open (4a) identification", .via = Via::Open, .code = 13, .text = kNoReply,
-         .logLine = "OZ (4a) Nepřišla odpověď (USB timeout = 200ms)"_cp, .inject = Reply(0x81, ReplyFault::NoReply)},
+         .logLine = "OZ (4a) Nepřišla odpověď (USB timeout = 1000ms)"_cp, .inject = Reply(0x81, ReplyFault::NoReply)},
         {.name = "open (5a) configuration read", .via = Via::Open, .code = 13, .text = kHeader,
          .logLine = "OZ (5a) Chyba čtení dat(hlavička)"_cp, .inject = Reply(0x84, ReplyFault::WrongEcho)},
         {.name = "open (6a) configuration write", .via = Via::Open, .code = 13, .text = kWrite,
@@ -577,7 +582,7 @@ std::vector<Row> Matrix() {
 
         // An input batch.
         {.name = "ReadInputs (1a)", .via = Via::Input, .code = 13, .text = kNoReply,
-         .logLine = "P_IN (1a) Nepřišla odpověď (USB timeout = 200ms)"_cp, .inject = Reply(0x84, ReplyFault::NoReply)},
+         .logLine = "P_IN (1a) Nepřišla odpověď (USB timeout = 1000ms)"_cp, .inject = Reply(0x84, ReplyFault::NoReply)},
         {.name = "ReadInputs (2a)", .via = Via::Input, .code = 13, .text = kWrite,
          .logLine = "P_IN (2a)  Chyba funkce FT_Write", .inject = FailWriteOf(0x85)},
         {.name = "ReadInputs (3a)", .via = Via::Input, .code = 13, .text = kHeader,
@@ -599,7 +604,7 @@ std::vector<Row> Matrix() {
         {.name = "start (4a) long value", .via = Via::Start, .code = 13, .text = kWrite,
          .logLine = "Z_SS (4a)  Chyba funkce FT_Write", .ch203 = 512, .inject = FailWriteOf(0x83)},
         {.name = "start (5a) configuration read", .via = Via::Start, .code = 13, .text = kNoReply,
-         .logLine = "Z_SS (5a) Nepřišla odpověď (USB timeout = 200ms)"_cp, .ch203 = 512,
+         .logLine = "Z_SS (5a) Nepřišla odpověď (USB timeout = 1000ms)"_cp, .ch203 = 512,
          .inject = Reply(0x84, ReplyFault::NoReply)},
         {.name = "start (6a) configuration write", .via = Via::Start, .code = 13, .text = kWrite,
          .logLine = "Z_SS (6a)  Chyba funkce FT_Write", .ch203 = 512, .inject = FailWriteOf(0x85)},
