@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <memory>
 #include <string>
 
 #include "acquisition/acquisition.h"
@@ -19,6 +18,7 @@
 #include "byte_stream.h"
 #include "fuzz_check.h"
 #include "fuzz_work_folder.h"
+#include "config/status_texts.h"
 #include "core/channel_map.h"
 #include "usb/Vorna_FTD201.h"
 #include "usb/link_internal.h"
@@ -40,6 +40,7 @@ ByteStream g_ctl;
 ByteStream g_dat;
 uint8_t g_lastCode = 0;              // command code of the last write, echoed by most replies
 fs::path g_dir;
+TData* g_d = nullptr;
 
 uint8_t Byte() { return g_ctl.Byte(); }
 
@@ -224,7 +225,13 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     g_dir = FuzzWorkFolder("zelk_fuzz_link");
     fs::create_directories(g_dir);
     fs::current_path(g_dir);
+    // An instance as MakeDriver leaves it, without the host layer around it.
+    g_d = new TData;
+    SetConfigDefaults(g_d->Cfg);
+    ResetDeviceBlock(*g_d, false);
+    BuildChannelTable(*g_d);
     std::atexit([] {
+        delete g_d;
         std::error_code ec;
         fs::current_path(fs::temp_directory_path(), ec);
         fs::remove_all(g_dir, ec);
@@ -242,12 +249,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     D2xxApi api = FuzzTable();
     if (const uint8_t sel = in.Byte(); sel >= 247) DropEntry(api, sel - 247);
 
-    // An instance as MakeDriver leaves it, without the host layer around it.
-    auto owner = std::make_unique<TData>();
-    TData* d = owner.get();
-    SetConfigDefaults(d->Cfg);
+    // One instance for every input, its device block, settings and status reset as a new
+    // instance has them; the channel values left by earlier inputs steer no link path.
+    TData* d = g_d;
     ResetDeviceBlock(*d, false);
-    BuildChannelTable(*d);
+    SetDeviceStatus(*d, 0, StatusTexts[0]);
+    d->ConversionPending = 0;
     d->D2xx = &api;
     d->Cfg.UsbTimeout = in.Range<int32_t>(1, 60);
     d->Cfg.ConvFileType = 0;  // no conversion thread: this target runs on one thread
@@ -287,7 +294,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             default: d->Device.HandleValid = 0; d->Device.ModuleReady = 0; break;
         }
     }
-    owner.reset();
+    ResetDeviceBlock(*d, false);  // closes the record file of a measurement left running
+    d->D2xx = nullptr;
     if (started) RemoveRecordFiles();
     g_ctl = g_dat = ByteStream();
     return 0;

@@ -299,9 +299,9 @@ def host_seeds():
 
 
 if __name__ == "__main__":
+    # Inputs that once crashed a target (crash-*) stay beside the seeds as regression cases.
     for target in ("fuzz_ini", "fuzz_link", "fuzz_records", "fuzz_host"):
-        shutil.rmtree(os.path.join(HERE, "corpus", target), ignore_errors=True)
-        os.makedirs(os.path.join(HERE, "corpus", target))
+        os.makedirs(os.path.join(HERE, "corpus", target), exist_ok=True)
     ini_seeds()
     link_seeds()
     records_seeds()

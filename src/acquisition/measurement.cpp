@@ -334,7 +334,8 @@ void UploadRecords(TData* d) {
     }
 
     // Whole records out of the kept start and the queued bytes, at most one buffer.
-    const usb::DWORD total = std::min<usb::DWORD>(static_cast<usb::DWORD>((uint64_t{partial} + queued) / r * r), most);
+    // Limited in 64 bits: a queue count near 2^32 would wrap to a small total.
+    const usb::DWORD total = static_cast<usb::DWORD>(std::min<uint64_t>((uint64_t{partial} + queued) / r * r, most));
     const usb::DWORD want = total - partial;
     WriteLog(d, "UD (1b) P=" + text::Decimal(static_cast<uint32_t>(want)), 3);
     std::array<uint8_t, kUploadBufferBytes> buffer;
