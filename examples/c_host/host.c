@@ -114,8 +114,9 @@ static int WriteCycle(void* inst, const uint32_t* channels, const uint32_t* valu
     return FinishAll(inst, channels, count, 1, 5000);
 }
 
-/* Starts a measurement of `records` records and follows channel 203 until the driver has
- * stored them (and, in DBF mode, converted them). */
+/* Starts a measurement of `records` records and follows channels 201 and 203 until the
+ * driver has stored them. In DBF mode a conversion thread then writes the table and deletes
+ * the record file; Done stops it, so a host that wants the table waits for the .bin to go. */
 static int Measure(void* inst, uint32_t records) {
     const uint32_t start[] = {ZELK_CH_MEASURE_RECORDS, ZELK_CH_MEASURE_START};
     const uint32_t startValues[] = {records, 1};
