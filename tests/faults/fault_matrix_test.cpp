@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -314,6 +315,9 @@ bool WaitMeasuring(void* inst) {
     });
 }
 
+// Measurement records of the parameter file below: 8 channels, both counters, DIN and DOUT.
+constexpr uintmax_t kRecordBytes = 22;
+
 // Level 1 logs the failure lines and little else; the reply timeout is generous because a
 // loaded machine must not turn a late reply into a failure of its own.
 std::string ParamFile(Lane& l, bool blockedDirectory) {
@@ -321,7 +325,8 @@ std::string ParamFile(Lane& l, bool blockedDirectory) {
     const std::string ini = U8(u8"[Volba modulu]\r\nVýrobní číslo=") + l.wanted +
                             "\r\nUSB timeout=1000\r\n" + U8(u8"[Logovací soubor]\r\nÚroveň=1\r\nNázev souboru=") +
                             l.log + U8(u8"\r\n[Konverze souboru]\r\nTyp souboru=BIN\r\nAdresář=") + l.recordDir +
-                            "\r\n";
+                            U8(u8"\r\n[Měření časovačem]\r\nPočet kanálů=8\r\nPovolení CNT0=1\r\nPovolení CNT1=1\r\n"
+                               u8"Povolení DIN a DOUT=1\r\n");
     const std::string path = l.dir.File("zelk.ini");
     std::ofstream(path, std::ios::binary) << text::Utf8ToCp1250(ini);
     return path;
@@ -443,6 +448,17 @@ void RunRow(const Row& r, Lane& l) {
     l.Eq(bad.code, r.code, "channel 98");
     l.Eq(bad.text, std::string(r.text), "channel 99");
     l.Eq(bad.meas, r.ch203, "channel 203");
+    if (r.via == Via::Upload) {
+        // What was counted is on disk, and nothing else.
+        std::string bin;
+        {
+            plat::LockGuard g(D(l.inst)->DataLock);
+            bin = D(l.inst)->Device.RecordFilePath + ".bin";
+        }
+        std::error_code ec;
+        l.Eq(std::filesystem::file_size(bin, ec), uintmax_t{bad.stored} * kRecordBytes, "record file size");
+        if (r.recordLimit != 0) l.Eq(bad.stored, r.recordLimit, "records stored at the requested count");
+    }
     for (uint32_t ch : requests) {
         TJedenKanal c;
         {
@@ -667,13 +683,20 @@ TEST(FaultMatrix, EveryFailingStepIsReportedAndRecoveredFrom) {
         lanes.push_back(std::move(l));
     }
 
+    auto run = [&](size_t i) {
+        try {
+            RunRow(rows[i], *lanes[i]);
+        } catch (const std::exception& e) {
+            lanes[i]->problems.push_back(std::string("exception: ") + e.what());
+        }
+    };
     // Rows that touch only their own instance and device run side by side, the others after them.
     std::vector<std::thread> threads;
     for (size_t i = 0; i < rows.size(); ++i)
-        if (!rows[i].alone) threads.emplace_back([&, i] { RunRow(rows[i], *lanes[i]); });
+        if (!rows[i].alone) threads.emplace_back(run, i);
     for (auto& t : threads) t.join();
     for (size_t i = 0; i < rows.size(); ++i)
-        if (rows[i].alone) RunRow(rows[i], *lanes[i]);
+        if (rows[i].alone) run(i);
 
     for (size_t i = 0; i < rows.size(); ++i)
         for (const std::string& p : lanes[i]->problems) ADD_FAILURE() << rows[i].name << ": " << p;
