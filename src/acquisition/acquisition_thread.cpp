@@ -1,4 +1,7 @@
 // The acquisition thread: the only code that talks to the module while the instance runs.
+#include <exception>
+#include <string>
+
 #include "acquisition/acquisition.h"
 #include "acquisition/measurement.h"
 #include "config/log.h"
@@ -14,6 +17,13 @@ void Tud(TData* d, const char* marker) { WriteLog(d, marker, 3); }
 
 bool StatusOk(const TData& d) { return DeviceStatusCode(d) == 0; }
 
+void PassFailed(TData* d, const char* what) {
+    try {
+        WriteLog(d, std::string("TUD 97 ") + InternalErrorText() + what, 1);
+    } catch (...) {
+    }
+}
+
 }  // namespace
 
 void TThreadZELK::Execute() {
@@ -26,10 +36,8 @@ void TThreadZELK::Execute() {
 
     auto leave = [this, d] { return Terminated() || d->StopRequested != 0; };
 
-    while (true) {
-        plat::SleepMs(1);
-        if (leave()) break;
-
+    // One pass of the loop; false when the thread is to leave it.
+    auto pass = [&]() -> bool {
         // Upload pass: while a measurement runs, requests are finished on every pass.
         if (d->Device.MeasurementRunning != 0) {
             Tud(d, "TUD 2a");
@@ -44,7 +52,7 @@ void TThreadZELK::Execute() {
             CompletePassRequests(d);
             Tud(d, "TUD 2a3");
         }
-        if (leave()) break;
+        if (leave()) return false;
 
         // Input pass, once per input batch, only while no measurement runs.
         // The batch flag is taken at the start of the pass, so that a batch the host ends
@@ -59,11 +67,11 @@ void TThreadZELK::Execute() {
                 MarkRequestsProcessed(d);
                 Tud(d, "TUD 2b2");
             }
-            if (leave()) break;
+            if (leave()) return false;
             CompletePassRequests(d);
             Tud(d, "TUD 2b3");
         }
-        if (leave()) break;
+        if (leave()) return false;
 
         // Output pass, once per output batch; a failing command skips the ones after it.
         if (d->OutputBatchComplete.exchange(0) != 0) {
@@ -77,23 +85,38 @@ void TThreadZELK::Execute() {
                     break;
                 }
             }
-            if (left) break;
+            if (left) return false;
             if (!StatusOk(*d)) MarkRequestsProcessed(d);
             CompletePassRequests(d);
         }
-        if (leave()) break;
+        if (leave()) return false;
 
         // Retry, counted from the start or the last retry, not from the failure.
         if (!StatusOk(*d) && plat::TickCount() - lastRetry >= kRetryIntervalMs) {
             Tud(d, "TUD 2d");
             if (d->Device.ModuleReady != 0) CloseModule(d);
-            if (leave()) break;
+            if (leave()) return false;
             if (d->Device.ModuleReady == 0) OpenModule(d);
             if (StatusOk(*d)) WriteLog(d, "Nalezen USB modul", 0);
             lastRetry = plat::TickCount();
         }
 
         RefreshStatusChannels(d);
+        return true;
+    };
+
+    while (true) {
+        plat::SleepMs(1);
+        if (leave()) break;
+        // A pass that fails unexpectedly (no memory in a 32-bit host, say) is logged and
+        // the loop goes on: the module stays served and Done still finds the thread.
+        try {
+            if (!pass()) break;
+        } catch (const std::exception& e) {
+            PassFailed(d, e.what());
+        } catch (...) {
+            PassFailed(d, "?");
+        }
     }
 
     Tud(d, "TUD 99");

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "config/text.h"
 #include "core/Pomocny.h"
 
 namespace zelk {
@@ -109,5 +110,7 @@ bool LogIsOpen(const TData* d) {
         return false;
     }
 }
+
+const char* InternalErrorText() { return "Vnitřní chyba ovladače: "_cp; }
 
 }  // namespace zelk

@@ -26,6 +26,9 @@ LogState* NewLogState();
 
 // One line as WriteLog writes it, CR LF included, for the given local time.
 std::string BuildLogLine(const plat::LocalTime& t, std::string_view serial, std::string_view text);
+// "Vnitřní chyba ovladače: ", the start of the level-1 line of a failure that no step
+// expected (an exception caught at the edge of a thread or a pass).
+const char* InternalErrorText();
 // True when the log is open (a file is being written).
 bool LogIsOpen(const TData* d);
 

@@ -179,13 +179,20 @@ public:
     bool Finished() const { return thread_.Finished(); }
     bool IsCurrentThread() const { return thread_.IsCurrentThread(); }
     bool WaitFor(uint32_t ms) { return thread_.WaitFor(ms); }
+    bool WaitForDispatching(uint32_t ms) { return thread_.WaitForDispatching(ms); }
     void Join() { thread_.Join(); }
     TData* Data() const { return data_; }
 
 protected:
     virtual void Execute() = 0;
+    // The thread's log tag ("TUD ", "TCB ", "TKS "), for the line of an unexpected failure.
+    virtual const char* LogTag() const = 0;
 
 private:
+    // Execute with everything caught: an exception leaving a thread would end the host's
+    // process. It is logged at level 1 and the thread ends.
+    void RunGuarded();
+
     TData* data_;
     plat::Thread thread_;
 };
@@ -198,6 +205,7 @@ public:
 
 protected:
     void Execute() override;
+    const char* LogTag() const override { return "TUD "; }
 };
 
 // Notification thread: calls the host back for finished channels it waits for.
@@ -208,6 +216,7 @@ public:
 
 protected:
     void Execute() override;
+    const char* LogTag() const override { return "TCB "; }
 };
 
 // What one conversion works on, copied from the instance when the thread is made, so that
@@ -234,6 +243,7 @@ public:
 
 protected:
     void Execute() override;
+    const char* LogTag() const override { return "TKS "; }
 };
 
 class TForm1;      // the driver window, src/window
@@ -271,11 +281,19 @@ struct TData {
     // Every conversion thread started and not yet joined; the last one is the current one.
     std::vector<std::unique_ptr<TThreadKonverze>> ConvThreads;
     std::unique_ptr<TThreadCallBack> CallbackThread;
+    // Threads asked to end that outlived the wait of Done or Init (a host callback that has
+    // not returned yet); DisposeDriver or its reaper joins them before the instance goes.
+    std::vector<std::unique_ptr<TDriverThread>> RetiredThreads;
     HostCallbackFn HostCallback = nullptr;
     uint32_t HostUserValue = 0;
     std::unique_ptr<TForm1, WindowDeleter> Window;
     std::atomic<uint8_t> WindowCreated{0};
     std::atomic<uint8_t> ConversionPending{0};
+    // Done or DisposeDriver is waiting on the host's thread. While it waits it dispatches the
+    // messages sent to that thread, so the host's window procedure may call in again.
+    std::atomic<uint8_t> InTeardown{0};
+    // DisposeDriver called from inside such a nested call: the outer call frees the instance.
+    std::atomic<uint8_t> DisposeDeferred{0};
 
     // The D2XX provider of this instance (the build's own; tests may replace it).
     const usb::D2xxApi* D2xx = nullptr;

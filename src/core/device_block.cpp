@@ -71,11 +71,15 @@ TData::TData() : Log(NewLogState()), D2xx(&usb::ProcessD2xx()) {}
 
 // A host that frees the instance without Done must not leave a thread running on freed
 // memory: stop and join every thread before any member goes away.
+// The window goes first: its refresh (the headless view's timer thread) reads the channel
+// table and takes DataLock, members declared after it and so destroyed before it.
 TData::~TData() {
     StopRequested = 1;
+    Window.reset();
     CallbackThread.reset();
     AcqThread.reset();
     ConvThreads.clear();
+    RetiredThreads.clear();
 }
 
 }  // namespace zelk

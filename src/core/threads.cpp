@@ -1,12 +1,32 @@
+#include <exception>
+#include <string>
+
+#include "config/log.h"
 #include "core/Pomocny.h"
 
 namespace zelk {
 
-TDriverThread::TDriverThread(TData* data) : data_(data), thread_([this](plat::Thread&) { Execute(); }) {}
+TDriverThread::TDriverThread(TData* data) : data_(data), thread_([this](plat::Thread&) { RunGuarded(); }) {}
 
 TDriverThread::~TDriverThread() {
     thread_.RequestTerminate();
     thread_.Join();
+}
+
+void TDriverThread::RunGuarded() {
+    std::string what;
+    try {
+        Execute();
+        return;
+    } catch (const std::exception& e) {
+        what = e.what();
+    } catch (...) {
+        what = "?";
+    }
+    try {
+        if (data_) WriteLog(data_, std::string(LogTag()) + "97 " + InternalErrorText() + what, 1);
+    } catch (...) {
+    }
 }
 
 // Each derived class joins before its own part is destroyed, so Execute never runs on a

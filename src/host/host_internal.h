@@ -54,8 +54,30 @@ uint8_t Finalize(TData* d, const char* tag, uint32_t ch, int32_t* err);
 // A double truncated towards zero into 0..4294967295 (NaN gives 0).
 uint32_t TruncateToLong(double v);
 
+// Bounds of the host's waits in Done, DisposeDriver and Init (docs/threads.md): the
+// acquisition thread gets AcqStopLimitMs (one pass: three exchanges of up to UsbTimeout and a
+// re-open), the notification thread kNotifyStopLimitMs for the host's function to return,
+// the conversion threads kConversionStopLimitMs together.
+constexpr uint32_t kNotifyStopLimitMs = 1000;
+constexpr uint32_t kConversionStopLimitMs = 1000;
+// The reaper waits in slices of this length, as long as it takes.
+constexpr uint32_t kReaperSliceMs = 1000;
+uint32_t AcqStopLimitMs(const TData& d);
+
+bool CallbackIsCurrent(const TData& d);
+// Threads, window or conversions of a started instance are there.
+bool IsRunning(const TData& d);
+
 // Stops the threads of a running instance, closes the module and the window, closes the
-// log: the body of Done, also used by a second Init.
+// log: the body of Done, also used by a second Init. Returns within the bounds above.
 void StopInstance(TData* d);
+// Joins what an earlier Done left (a thread that outlived its bound), within the bounds,
+// and closes a module left open. False when a thread still runs.
+bool ClearLeftovers(TData* d);
+// The body of DisposeDriver: frees the instance now, or hands it to a reaper thread when a
+// thread of it is still running after the bounded wait.
+void DisposeInstance(TData* d);
+// Reapers still waiting for an instance's threads (for tests and hosts that unload).
+int LiveReaperCount();
 
 }  // namespace zelk::host

@@ -1,5 +1,4 @@
 // Version, Check, GetDriverInfo, MakeDriver, DisposeDriver, Init and Done.
-#include <thread>
 #include <vector>
 
 #include "config/log.h"
@@ -16,57 +15,6 @@ namespace zelk::host {
 namespace {
 
 constexpr const char* kTagInit = "RQ_I   ";
-constexpr const char* kTagDone = "RQ_D   ";
-
-// Longest wait for the acquisition thread to leave its loop: one pass can hold three
-// exchanges of up to UsbTimeout each plus a re-open of the module.
-uint32_t AcqStopLimitMs(const TData& d) {
-    int32_t t = d.Cfg.UsbTimeout;
-    if (t < 1) t = 1;
-    if (t > 10000) t = 10000;
-    return 4u * static_cast<uint32_t>(t) + 1000u;
-}
-
-bool CallbackIsCurrent(const TData& d) { return d.CallbackThread && d.CallbackThread->IsCurrentThread(); }
-
-void TerminateConversionThreads(TData* d) {
-    plat::LockGuard g(d->DataLock);
-    for (auto& t : d->ConvThreads)
-        if (t) t->Terminate();
-}
-
-// Joins and frees every conversion thread; new ones can come only from the acquisition
-// thread, which has ended or is being joined when this runs.
-void JoinConversionThreads(TData* d) {
-    std::vector<std::unique_ptr<TThreadKonverze>> threads;
-    {
-        plat::LockGuard g(d->DataLock);
-        threads.swap(d->ConvThreads);
-    }
-    for (auto& t : threads)
-        if (t) t->Terminate();
-    threads.clear();  // each destructor joins
-}
-
-// Joins what an earlier Done could not wait for (it ran on the notification thread, or a
-// thread outlasted its bound) and closes a module left open. Blocks until they have ended.
-void ReapThreads(TData* d) {
-    if (d->CallbackThread) {
-        d->CallbackThread->Terminate();
-        d->CallbackThread.reset();
-    }
-    if (d->AcqThread) {
-        d->StopRequested = 1;
-        d->AcqThread->Terminate();
-        d->AcqThread.reset();
-    }
-    JoinConversionThreads(d);
-    if (d->Device.HandleValid) CloseModule(d);
-}
-
-bool IsRunning(const TData& d) {
-    return d.AcqThread || d.CallbackThread || d.Window || !d.ConvThreads.empty();
-}
 
 // Init steps 6 and 7: the module settings and the output channels from Cfg.
 void TakeSettingsFromConfig(TData* d) {
@@ -121,9 +69,20 @@ bool InitInstance(TData* d, const char* paramFile, int32_t msgMax, char* msgBuf,
         CopyBounded(StatusTexts[1], msgBuf, msgMax);
         return false;
     }
-    // A second Init without Done first stops what runs.
+    // Nor can the host's window procedure, called while Done waits on this thread.
+    if (d->InTeardown) {
+        CopyBounded(StatusTexts[1], msgBuf, msgMax);
+        return false;
+    }
+    // A second Init without Done first stops what runs; what an earlier Done left running
+    // is waited for within its bound. An acquisition thread still inside the module cannot
+    // be replaced: the module is its own until it has ended.
     if (IsRunning(*d)) StopInstance(d);
-    ReapThreads(d);
+    ClearLeftovers(d);
+    if (d->AcqThread) {
+        CopyBounded(StatusTexts[1], msgBuf, msgMax);
+        return false;
+    }
 
     // Steps 1 and 2: the parameter file into a working copy, committed only on success.
     TCFG work = d->Cfg;
@@ -169,11 +128,19 @@ bool InitInstance(TData* d, const char* paramFile, int32_t msgMax, char* msgBuf,
     d->AcqThreadEnded = 0;
     d->InputBatchComplete = 0;
     d->OutputBatchComplete = 0;
-    d->AcqThread = std::make_unique<TThreadZELK>(d);
-    d->AcqThread->Start();
-    Log(d, kTagInit, "(4) ", 3);
-    d->CallbackThread = std::make_unique<TThreadCallBack>(d);
-    d->CallbackThread->Start();
+    try {
+        d->AcqThread = std::make_unique<TThreadZELK>(d);
+        d->AcqThread->Start();
+        Log(d, kTagInit, "(4) ", 3);
+        d->CallbackThread = std::make_unique<TThreadCallBack>(d);
+        d->CallbackThread->Start();
+    } catch (...) {
+        // No memory or no thread left in the host's process: stop the thread that did start,
+        // so a failed Init leaves none running.
+        ClearLeftovers(d);
+        CopyBounded(StatusTexts[1], msgBuf, msgMax);
+        return false;
+    }
 
     WriteLog(d, "Ovladač inicializován"_cp, 0);
     Log(d, kTagInit, "(99) ", 2);
@@ -182,75 +149,6 @@ bool InitInstance(TData* d, const char* paramFile, int32_t msgMax, char* msgBuf,
 }
 
 }  // namespace
-
-void StopInstance(TData* d) {
-    const uint32_t limit = AcqStopLimitMs(*d);
-    Log(d, kTagDone, "(0)", 2);
-
-    // The notification thread ends within one pass; it is joined below, before the log
-    // closes, so that no call of the host outlives Done.
-    if (d->CallbackThread) d->CallbackThread->Terminate();
-
-    Log(d, kTagDone, "(1) ", 3);
-    bool anyConversion;
-    {
-        plat::LockGuard g(d->DataLock);
-        anyConversion = !d->ConvThreads.empty();
-    }
-    if (anyConversion) {
-        TerminateConversionThreads(d);
-        plat::SleepMs(200);
-    }
-
-    Log(d, kTagDone, "(2) ", 3);
-    bool acqEnded = true;
-    if (d->AcqThread) {
-        d->StopRequested = 1;
-        d->AcqThread->Terminate();
-        const uint32_t start = plat::TickCount();
-        uint32_t elapsed = 0;
-        // At least 200 ms, then until the thread has left its loop (a module command in
-        // progress runs to its end), bounded by what one pass can take.
-        for (;;) {
-            plat::SleepMs(1);
-            elapsed = plat::TickCount() - start;
-            bool ended = d->AcqThreadEnded.load() != 0 || d->AcqThread->Finished();
-            if (elapsed >= 200 && ended) break;
-            if (elapsed >= limit) break;
-        }
-        d->LastStopWaitMs = static_cast<int32_t>(elapsed);
-        acqEnded = d->AcqThreadEnded.load() != 0 || d->AcqThread->Finished();
-        if (acqEnded) {
-            d->AcqThread->Join();
-            d->AcqThread.reset();
-        } else {
-            // Closing the module under a running command would pull the handle away from
-            // it: the module stays open until the thread is joined (next Init, DisposeDriver).
-            Log(d, kTagDone, "(2a) Vlákno TUD neukončeno, USB modul zůstává otevřen"_cp, 1);
-        }
-    }
-    if (acqEnded) JoinConversionThreads(d);
-
-    Log(d, kTagDone, "(3) ", 3);
-    if (acqEnded) CloseModule(d);
-
-    Log(d, kTagDone, "(4) ", 3);
-    if (d->WindowCreated && d->Window) d->Window.reset();
-    d->WindowCreated = 0;
-
-    // Done called by the host from inside its notification function runs on that thread:
-    // it cannot wait for itself; the object is joined by the next Init or DisposeDriver.
-    if (d->CallbackThread && !d->CallbackThread->IsCurrentThread()) {
-        if (d->CallbackThread->WaitFor(limit)) {
-            d->CallbackThread->Join();
-            d->CallbackThread.reset();
-        }
-    }
-
-    Log(d, kTagDone, "(99) ", 2);
-    WriteLog(d, "Ovladač odinstalován"_cp, 0);
-    CloseLog(d);
-}
 
 }  // namespace zelk::host
 
@@ -295,21 +193,7 @@ void DisposeDriver(void* instance) {
     TData* d = Instance(instance);
     if (d == nullptr) return;
     try {
-        if (CallbackIsCurrent(*d)) {
-            // Freed from inside the host's notification function: the notification thread
-            // still runs on the instance, so a helper thread joins it and then frees.
-            d->CallbackThread->Terminate();
-            std::thread([d] {
-                try {
-                    ReapThreads(d);
-                    delete d;
-                } catch (...) {
-                }
-            }).detach();
-            return;
-        }
-        ReapThreads(d);
-        delete d;
+        DisposeInstance(d);
     } catch (...) {
     }
 }
@@ -336,7 +220,10 @@ void Done(void* instance) {
     TData* d = Instance(instance);
     if (d == nullptr) return;
     try {
+        // A nested Done, from the host's window procedure while Done waits, has nothing to add.
+        if (d->InTeardown) return;
         StopInstance(d);
+        if (d->DisposeDeferred) DisposeInstance(d);
     } catch (...) {
     }
 }

@@ -1,5 +1,7 @@
 // The notification thread TThreadCallBack, DriverProc and QueryProc.
 #include <bitset>
+#include <exception>
+#include <string>
 
 #include "config/log.h"
 #include "config/numtext.h"
@@ -9,6 +11,15 @@
 
 namespace zelk {
 
+namespace {
+void ScanFailed(TData* d, const char* what) {
+    try {
+        WriteLog(d, std::string("TCB 97 ") + InternalErrorText() + what, 1);
+    } catch (...) {
+    }
+}
+}  // namespace
+
 // Scans the table every millisecond and calls the host for each finished channel it had
 // found unfinished, in ascending channel order. The host is called without any lock held.
 void TThreadCallBack::Execute() {
@@ -16,21 +27,20 @@ void TThreadCallBack::Execute() {
     if (d == nullptr) return;
     WriteLog(d, "TCB 1", 3);
     std::bitset<kChannelCount> due;
-    for (;;) {
-        plat::SleepMs(1);
-        if (Terminated()) break;
+    // One scan and its calls; false when termination was asked.
+    auto scan = [&]() -> bool {
         {
             // Two byte reads per channel that nobody waits for.
             plat::LockGuard g(d->DataLock);
             for (int ch = 0; ch < kChannelCount; ++ch)
                 due[ch] = d->Channels[ch].NotifyWanted == 1 && d->Channels[ch].Finished == 1;
         }
-        if (due.none()) continue;
+        if (due.none()) return true;
         for (uint32_t ch = 0; ch < kChannelCount; ++ch) {
-            if (Terminated()) goto stopped;
+            if (Terminated()) return false;
             if (!due[ch]) continue;
             WriteLog(d, "TCB 2 Ch=" + text::Decimal(ch), 3);
-            if (Terminated()) goto stopped;
+            if (Terminated()) return false;
             {
                 // Check and clear in one step: the host's finalize may have started a new
                 // request on the channel since the scan.
@@ -44,16 +54,29 @@ void TThreadCallBack::Execute() {
             for (int32_t kind = 0; kind <= 1; ++kind) {
                 const bool inClass = kind == 0 ? InInputClass(ch) : InOutputClass(ch);
                 if (!inClass) continue;
-                if (Terminated()) goto stopped;
+                if (Terminated()) return false;
                 if (fn == nullptr) continue;
                 // A result of 1 earns exactly one more call; a second 1 is not honoured.
                 // No second call once Done has begun.
                 if (fn(user, kind, d) == 1 && !Terminated()) fn(user, kind, d);
             }
-            if (Terminated()) goto stopped;
+            if (Terminated()) return false;
+        }
+        return true;
+    };
+    for (;;) {
+        plat::SleepMs(1);
+        if (Terminated()) break;
+        // A failure inside one scan (no memory for a log line, say) is logged and the
+        // scans go on: the host keeps getting its notifications.
+        try {
+            if (!scan()) break;
+        } catch (const std::exception& e) {
+            ScanFailed(d, e.what());
+        } catch (...) {
+            ScanFailed(d, "?");
         }
     }
-stopped:
     WriteLog(d, "TCB 3", 3);
 }
 

@@ -14,6 +14,36 @@ namespace zelk::plat {
 uint32_t TickCount();
 void SleepMs(uint32_t ms);
 
+// A manual-reset event: set once, waited for by any number of threads.
+class Event {
+public:
+    Event();
+    ~Event();
+    Event(const Event&) = delete;
+    Event& operator=(const Event&) = delete;
+    void Set();
+    bool IsSet() const;
+    // Waits at most `ms` for Set; true if it is set.
+    bool Wait(uint32_t ms);
+    // The same, but on Windows the waiting thread dispatches the messages that other threads
+    // send to it meanwhile: a driver thread blocked in the host's SendMessage() to this
+    // thread can then finish. Posted messages stay queued. Elsewhere it is Wait.
+    bool WaitDispatching(uint32_t ms);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// Sleeps `ms`, dispatching sent messages on Windows as Event::WaitDispatching does.
+void SleepDispatching(uint32_t ms);
+
+// Runs `body` on a detached thread that keeps this library loaded until the body has
+// returned, even if the host unloads it meanwhile (Windows: a module reference released by
+// FreeLibraryAndExitThread; POSIX: the library is marked never to be unloaded). Exceptions
+// of the body are swallowed. False if no thread could be made.
+bool RunDetachedPinned(std::function<void()> body);
+
 // A thread created suspended. Its body gets the thread so that it can poll
 // TerminateRequested() between steps. The owner joins it; the destructor joins too.
 class Thread {
@@ -30,8 +60,10 @@ public:
     bool Finished() const { return finished_.load(); }  // the body has returned
     bool IsCurrentThread() const;  // true when called from inside the body
     void Join();                   // waits for the body; no-op if not started or on itself
-    // Waits at most `ms` for the body to return; true if it has.
+    // Waits at most `ms` for the body to return; true if it has (or it never started).
     bool WaitFor(uint32_t ms);
+    // The same, dispatching sent messages on Windows (see Event::WaitDispatching).
+    bool WaitForDispatching(uint32_t ms);
 
 private:
     struct Impl;

@@ -1,16 +1,13 @@
 // Threads on std::thread: the mingw posix-threads toolchain and POSIX both provide it.
 #include "platform/platform.h"
 
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 
 namespace zelk::plat {
 
 struct Thread::Impl {
     std::thread thread;
-    std::mutex mutex;
-    std::condition_variable done;
+    Event ended;
     bool started = false;
 };
 
@@ -28,13 +25,17 @@ Thread::~Thread() {
 
 void Thread::Start() {
     if (impl_->started) return;
-    impl_->started = true;
     impl_->thread = std::thread([this] {
-        body_(*this);
-        std::lock_guard<std::mutex> g(impl_->mutex);
+        // An exception leaving a thread would end the host's process; the bodies catch
+        // their own, this is the last line.
+        try {
+            body_(*this);
+        } catch (...) {
+        }
         finished_.store(true);
-        impl_->done.notify_all();
+        impl_->ended.Set();
     });
+    impl_->started = true;
 }
 
 bool Thread::IsCurrentThread() const {
@@ -49,8 +50,13 @@ void Thread::Join() {
 bool Thread::WaitFor(uint32_t ms) {
     if (!impl_->started) return true;
     if (IsCurrentThread()) return false;
-    std::unique_lock<std::mutex> g(impl_->mutex);
-    return impl_->done.wait_for(g, std::chrono::milliseconds(ms), [this] { return finished_.load(); });
+    return impl_->ended.Wait(ms);
+}
+
+bool Thread::WaitForDispatching(uint32_t ms) {
+    if (!impl_->started) return true;
+    if (IsCurrentThread()) return false;
+    return impl_->ended.WaitDispatching(ms);
 }
 
 }  // namespace zelk::plat

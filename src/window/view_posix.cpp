@@ -39,7 +39,11 @@ private:
         while (!stop_) {
             wake_.wait_for(g, std::chrono::milliseconds(window::kTimerIntervalMs), [this] { return stop_; });
             if (stop_) break;
-            form_->Timer1Timer();
+            // A refresh that fails (no memory for a text) skips one tick; the timer goes on.
+            try {
+                form_->Timer1Timer();
+            } catch (...) {
+            }
         }
     }
 

@@ -25,6 +25,9 @@ namespace {
 constexpr wchar_t kFormClass[] = L"TZelkForm1";
 constexpr wchar_t kPanelClass[] = L"TZelkPanel";
 constexpr UINT_PTR kTimer1Id = 1;
+// Posted to the window from another thread (Done on the notification thread, a reaper):
+// windows can only be destroyed by the thread that made them.
+constexpr UINT kDestroyOnOwnerThread = WM_APP + 0x2716;
 constexpr COLORREF kValueColour = RGB(0, 0, 255);
 
 std::wstring Wide(const std::string& cp1250) {
@@ -170,15 +173,33 @@ bool RegisterClasses(HINSTANCE inst) {
     return true;
 }
 
+// Detaches one of our panels from its view (EnumChildWindows callback).
+BOOL CALLBACK ForgetView(HWND child, LPARAM) {
+    wchar_t cls[32] = {0};
+    if (GetClassNameW(child, cls, 32) > 0 && lstrcmpW(cls, kPanelClass) == 0)
+        SetWindowLongPtrW(child, GWLP_USERDATA, 0);
+    return TRUE;
+}
+
 class Win32View final : public window::TFormView {
 public:
     explicit Win32View(TForm1* form) : form_(form) { shownVisible_.fill(-1); }
 
     ~Win32View() override {
         if (hwnd_) {
-            KillTimer(hwnd_, kTimer1Id);
-            SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
-            DestroyWindow(hwnd_);
+            if (GetWindowThreadProcessId(hwnd_, nullptr) == GetCurrentThreadId()) {
+                KillTimer(hwnd_, kTimer1Id);
+                SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+                DestroyWindow(hwnd_);
+            } else {
+                // Done from the notification thread, or a reaper: only the owner can destroy
+                // the window. The form and its panels forget this view at once (their
+                // messages then go to the default procedure), and the owner destroys the
+                // window the next time it reads its queue; nothing here waits for that.
+                SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+                EnumChildWindows(hwnd_, ForgetView, 0);
+                PostMessageW(hwnd_, kDestroyOnOwnerThread, 0, 0);
+            }
         }
         for (HGDIOBJ o : {static_cast<HGDIOBJ>(font_), static_cast<HGDIOBJ>(boldFont_), static_cast<HGDIOBJ>(logo_)})
             if (o) DeleteObject(o);
@@ -243,6 +264,12 @@ void AttachViewOnCreate(HWND h, UINT msg, LPARAM lp) {
 }
 
 LRESULT CALLBACK FormProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == kDestroyOnOwnerThread) {
+        KillTimer(h, kTimer1Id);
+        SetWindowLongPtrW(h, GWLP_USERDATA, 0);
+        DestroyWindow(h);
+        return 0;
+    }
     AttachViewOnCreate(h, msg, lp);
     Win32View* v = ViewOfWindow(h);
     return v ? v->OnFormMessage(h, msg, wp, lp) : DefWindowProcW(h, msg, wp, lp);
@@ -399,8 +426,13 @@ LRESULT Win32View::OnFormMessage(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_TIMER:
             if (wp == kTimer1Id) {
                 form_->Visible = IsWindowVisible(hwnd_) != FALSE;
-                form_->Timer1Timer();
-                Sync();
+                // Nothing may leave a window procedure as an exception: a failed refresh
+                // skips one tick.
+                try {
+                    form_->Timer1Timer();
+                    Sync();
+                } catch (...) {
+                }
                 return 0;
             }
             break;
