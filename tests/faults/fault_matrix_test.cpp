@@ -214,6 +214,7 @@ struct Lane {
     TempDir dir;
     std::string log;
     void* inst = nullptr;
+    bool lifted = false;
     std::vector<std::string> problems;
 
     LaneFaults& Faults() { return g_lanes[index]; }
@@ -227,6 +228,13 @@ struct Lane {
     }
     void True(bool ok, const std::string& what) {
         if (!ok) problems.push_back(what);
+    }
+    // A wait that ran out ends the row: what follows would only wait in vain too.
+    struct Stop {};
+    void Need(bool ok, const std::string& what) {
+        if (ok) return;
+        problems.push_back(what);
+        throw Stop{};
     }
 };
 
@@ -358,14 +366,14 @@ std::vector<uint32_t> Trigger(const Row& r, Lane& l) {
         case Via::Stop:
             r.inject(l);
             Write(inst, 200, Long(1));
-            l.True(WaitMeasuring(inst), "the measurement did not start");
+            l.Need(WaitMeasuring(inst), "the measurement did not start");
             Write(inst, 200, Long(0));
             return {200};
         case Via::Upload:
             if (r.recordLimit != 0) Write(inst, 202, Long(r.recordLimit));
             if (r.injectFirst) r.inject(l);
             Write(inst, 200, Long(1));
-            l.True(WaitMeasuring(inst), "the measurement did not start");
+            l.Need(WaitMeasuring(inst), "the measurement did not start");
             if (!r.injectFirst) r.inject(l);
             return {};
     }
@@ -381,7 +389,7 @@ void CheckWorks(const Row& r, Lane& l) {
         case Via::Open:
         case Via::Input: {
             RequestInputs(inst, {0, 80});
-            l.True(WaitFinished(inst, {0, 80}), "an input request after the recovery never finished");
+            l.Need(WaitFinished(inst, {0, 80}), "an input request after the recovery never finished");
             const TJedenKanal c = [&] {
                 plat::LockGuard g(D(inst)->DataLock);
                 return D(inst)->Channels[0];
@@ -392,7 +400,7 @@ void CheckWorks(const Row& r, Lane& l) {
         }
         case Via::Output: {
             Write(inst, r.outputChannel, r.outputValue);
-            l.True(WaitFinished(inst, {r.outputChannel}), "an output request after the recovery never finished");
+            l.Need(WaitFinished(inst, {r.outputChannel}), "an output request after the recovery never finished");
             const sim::ModuleState s = bench.State(dev);
             if (r.outputChannel == 70) {
                 l.Eq(int(s.dout), 1, "DOUT of the module after the recovery");
@@ -411,43 +419,37 @@ void CheckWorks(const Row& r, Lane& l) {
         case Via::Stop:
         case Via::Upload:
             Write(inst, 200, Long(1));
-            l.True(WaitMeasuring(inst), "no measurement started after the recovery");
+            l.Need(WaitMeasuring(inst), "no measurement started after the recovery");
             Write(inst, 200, Long(0));
-            l.True(WaitUntil([&] { return ReadStatus(inst).meas == 0 && !bench.State(dev).measuring; }),
+            l.Need(WaitUntil([&] { return ReadStatus(inst).meas == 0 && !bench.State(dev).measuring; }),
                    "the measurement after the recovery did not stop");
             l.Eq(int(Code(inst)), 0, "device status after the stop");
             break;
     }
 }
 
-void RunRow(const Row& r, Lane& l) {
+// Takes the row's fault away: the instance's own D2XX faults, the reply faults of its device
+// and whatever else the row changed.
+void Lift(const Row& r, Lane& l) {
+    if (l.lifted) return;
+    l.lifted = true;
     l.Faults().Clear();
-    l.log = l.dir.File("driver.log");
-    const std::string ini = ParamFile(l, r.blockRecordDir);
-    if (r.blockRecordDir) std::ofstream(l.recordDir) << "a plain file where the folder should be";
+    for (uint8_t code : {0x81, 0x84, 0x90})
+        sim::GlobalBench().SetCommandFault(static_cast<int>(l.index), code, ReplyFault::None);
+    r.lift(l);
+}
 
-    l.inst = MakeDriver();
-    if (l.inst == nullptr) {
-        l.problems.push_back("MakeDriver failed");
-        return;
-    }
-    D(l.inst)->D2xx = &LaneTable(l.index);
-    if (r.via == Via::Open) r.inject(l);
-    char msg[256] = {};
-    Init(l.inst, 0, ini.c_str(), sizeof msg - 1, msg, 0, 0, 0, nullptr);
-    l.Eq(std::string(msg), std::string("Ok"), "Init");
-    if (r.via != Via::Open) l.Eq(int(Code(l.inst)), 0, "device status after Init");
-
+void FailAndRecover(const Row& r, Lane& l) {
     // The fault, and what the host sees while it lasts.
     std::vector<uint32_t> requests = Trigger(r, l);
-    l.True(WaitUntil([&] { return Code(l.inst) != 0; }), "the fault set no device status");
+    l.Need(WaitUntil([&] { return Code(l.inst) != 0; }), "the fault set no device status");
     if (r.via == Via::Upload) {
         // Requests finish on every pass of a measurement: those raised once the upload has
         // failed carry its status.
         requests = {0, 80};
         RequestInputs(l.inst, requests);
     }
-    l.True(WaitFinished(l.inst, requests), "a request of the failing pass never finished");
+    l.Need(WaitFinished(l.inst, requests), "a request of the failing pass never finished");
     const HostView bad = ReadStatus(l.inst);
     l.Eq(int(bad.notOk), 1, "channel 97");
     l.Eq(bad.code, r.code, "channel 98");
@@ -474,21 +476,7 @@ void RunRow(const Row& r, Lane& l) {
         l.Eq(c.StatusText, std::string(r.text), "status text of the request on channel " + std::to_string(ch));
     }
 
-    // The fault goes; the instance comes back without Done and Init.
-    if (r.recovers) {
-        l.Faults().Clear();
-        sim::GlobalBench().SetCommandFault(static_cast<int>(l.index), 0x81, ReplyFault::None);
-        sim::GlobalBench().SetCommandFault(static_cast<int>(l.index), 0x84, ReplyFault::None);
-        sim::GlobalBench().SetCommandFault(static_cast<int>(l.index), 0x90, ReplyFault::None);
-        r.lift(l);
-        l.True(WaitUntil([&] { return Code(l.inst) == 0; }, 30000), "no recovery");
-        const HostView good = ReadStatus(l.inst);
-        l.Eq(int(good.notOk), 0, "channel 97 after the recovery");
-        l.Eq(good.code, 0u, "channel 98 after the recovery");
-        l.Eq(good.text, std::string(kOk), "channel 99 after the recovery");
-        l.Eq(good.meas, 0u, "channel 203 after the recovery");
-        CheckWorks(r, l);
-    } else {
+    if (!r.recovers) {
         // Long enough for one retry; it meets the same fault.
         plat::SleepMs(3500);
         l.Eq(int(Code(l.inst)), static_cast<int>(r.code), "device status after the retry");
@@ -499,12 +487,20 @@ void RunRow(const Row& r, Lane& l) {
             counts = l.Faults().counts;
         }
         for (int n : counts) l.Eq(n, 0, "D2XX calls");
+        return;
     }
+    // The fault goes; the instance comes back without Done and Init.
+    Lift(r, l);
+    l.Need(WaitUntil([&] { return Code(l.inst) == 0; }, 30000), "no recovery");
+    const HostView good = ReadStatus(l.inst);
+    l.Eq(int(good.notOk), 0, "channel 97 after the recovery");
+    l.Eq(good.code, 0u, "channel 98 after the recovery");
+    l.Eq(good.text, std::string(kOk), "channel 99 after the recovery");
+    l.Eq(good.meas, 0u, "channel 203 after the recovery");
+    CheckWorks(r, l);
+}
 
-    Done(l.inst);
-    DisposeDriver(l.inst);
-    l.inst = nullptr;
-
+void CheckLog(const Row& r, Lane& l) {
     const std::vector<std::string> lines = LogTexts(l.log);
     const int at = FindLine(lines, r.logLine);
     l.True(at >= 0, std::string("log line missing: ") + r.logLine);
@@ -513,6 +509,43 @@ void RunRow(const Row& r, Lane& l) {
     } else {
         l.True(at >= 0 && FindLine(lines, r.logLine, at + 1) > at, "the retry did not repeat the failure");
     }
+}
+
+// One row on an instance of its own. A row whose wait ran out is cut short, but it still
+// takes its fault away and ends its instance.
+void RunRow(const Row& r, Lane& l) {
+    const uint32_t start = plat::TickCount();
+    l.Faults().Clear();
+    l.log = l.dir.File("driver.log");
+    const std::string ini = ParamFile(l, r.blockRecordDir);
+    if (r.blockRecordDir) std::ofstream(l.recordDir) << "a plain file where the folder should be";
+
+    l.inst = MakeDriver();
+    if (l.inst == nullptr) {
+        l.problems.push_back("MakeDriver failed");
+        return;
+    }
+    D(l.inst)->D2xx = &LaneTable(l.index);
+    if (r.via == Via::Open) r.inject(l);
+    char msg[256] = {};
+    Init(l.inst, 0, ini.c_str(), sizeof msg - 1, msg, 0, 0, 0, nullptr);
+    l.Eq(std::string(msg), std::string("Ok"), "Init");
+    if (r.via != Via::Open) l.Eq(int(Code(l.inst)), 0, "device status after Init");
+
+    bool whole = false;
+    try {
+        FailAndRecover(r, l);
+        whole = true;
+    } catch (const Lane::Stop&) {
+    }
+    Lift(r, l);
+    Done(l.inst);
+    DisposeDriver(l.inst);
+    l.inst = nullptr;
+    if (whole) CheckLog(r, l);
+    std::printf("[ row      ] %s: %zu problem(s), %u ms\n", r.name, l.problems.size(),
+                static_cast<unsigned>(plat::TickCount() - start));
+    std::fflush(stdout);
 }
 
 // ---------------------------------------------------------------------------------------
