@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace zelk::dbf {
 
@@ -63,7 +64,28 @@ double AinValue(uint16_t raw, uint32_t rangeCode, double constA, double constB);
 // digits, '.' always; a value that does not fit (or is not a number) is ten asterisks,
 // as dBASE marks an overflowing numeric field, never a cut number.
 std::string AinText(double v);
+// The same ten characters written to `out`, from exact integer arithmetic on the binary value;
+// the rare inputs where a rounding meets an exact tie go through AinTextGeneral.
+void PutAinText(char* out, double v);
+// AinText through the general number formatter: the reference the fast path must match.
+std::string AinTextGeneral(double v);
 // One row of RowLength() characters from one record of RecordBytes() bytes.
 std::string RowText(const RecordLayout& layout, uint32_t index, const uint8_t* record);
+// The same row written to `out`, RowLength() characters.
+void PutRow(const RecordLayout& layout, uint32_t index, const uint8_t* record, char* out);
+
+// PutRow for the rows of one table: a text depends only on the sample, the full scale and the
+// constants, so each channel's texts are kept per sample once made (at most 640 KiB for each
+// distinct channel; a long table repeats samples).
+class RowFormatter {
+public:
+    explicit RowFormatter(const RecordLayout& layout);
+    void Put(uint32_t index, const uint8_t* record, char* out);
+
+private:
+    RecordLayout layout_;
+    std::array<int, kMaxChannels> table_{};
+    std::vector<std::vector<char>> texts_;  // 65536 texts each; a zero byte: not yet made
+};
 
 }  // namespace zelk::dbf

@@ -50,6 +50,12 @@ public:
         return buffer_.size() < kChunkBytes || Flush();
     }
     bool Put(const std::string& s) { return Put(s.data(), s.size()); }
+    // `n` bytes at the end of the buffer for the caller to fill, then Commit.
+    char* Append(size_t n) {
+        buffer_.resize(buffer_.size() + n);
+        return buffer_.data() + buffer_.size() - n;
+    }
+    bool Commit() { return buffer_.size() < kChunkBytes || Flush(); }
     bool Flush() {
         const bool ok = f_.Write(buffer_.data(), buffer_.size());
         buffer_.clear();
@@ -86,6 +92,8 @@ TableResult WriteTable(const std::string& binPath, const std::string& dbfPath, c
     TableWriter w(out);
     RecordReader records(in, recordBytes);
 
+    const size_t rowBytes = static_cast<size_t>(layout.RowLength());
+    RowFormatter rows(layout);
     bool ok = w.Put(HeaderBytes(layout, rowCount, date));
     uint32_t k = 0;
     while (ok && k < rowCount) {
@@ -98,7 +106,8 @@ TableResult WriteTable(const std::string& binPath, const std::string& dbfPath, c
             r.fileError = true;
             break;
         }
-        ok = w.Put(RowText(layout, k, record));
+        rows.Put(k, record, w.Append(rowBytes));
+        ok = w.Commit();
         if (ok) ++k;
     }
     if (!ok) r.fileError = true;
