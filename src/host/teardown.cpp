@@ -127,6 +127,8 @@ public:
         if (outer_) d_->InTeardown = 0;
     }
     bool Outer() const { return outer_; }
+    // The instance is freed or handed to the reaper: the scope must not touch it any more.
+    void Release() { outer_ = false; }
 
 private:
     TData* d_;
@@ -240,10 +242,13 @@ void DisposeInstance(TData* d) {
         // instance and returns into it; the reaper frees it once it has ended.
         d->StopRequested = 1;
         d->CallbackThread->Terminate();
+        scope.Release();
         HandToReaper(d);
         return;
     }
-    if (StopAndJoinThreads(d, AcqStopLimitMs(*d), true))
+    const bool joined = StopAndJoinThreads(d, AcqStopLimitMs(*d), true);
+    scope.Release();
+    if (joined)
         delete d;
     else
         HandToReaper(d);
