@@ -52,6 +52,9 @@ int main(int argc, char** argv) {
         std::printf("dd, same bytes     %.3f s  %.1f MB/s\n", dd, double(blocks) * 65536 / dd / 1e6);
     else
         std::printf("dd                 not run (exit %d)\n", rc);
+    // Key lines for scripts/bench.
+    std::printf("conversion_mbs %.1f\n", bytes / conv / 1e6);
+    if (rc == 0) std::printf("dd_mbs %.1f\n", double(blocks) * 65536 / dd / 1e6);
     std::remove(bin.c_str());
     std::remove(table.c_str());
     std::remove(ddFile.c_str());
