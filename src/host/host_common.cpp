@@ -7,7 +7,8 @@
 
 namespace zelk::host {
 
-const char* DriverInfoText() { return "Ovladač ZELK-2716E v.1.0.0"_cp; }
+// The version part comes from the project version (CMake).
+const char* DriverInfoText() { return "Ovladač ZELK-2716E v." ZELK_VERSION ""_cp; }
 
 void Log(TData* d, const char* tag, std::string_view text, uint8_t level) {
     std::string line(tag);

@@ -103,7 +103,7 @@ TForm1::~TForm1() = default;
 void TForm1::InitWindow() {
     CloseCommandEnabled = false;
     Caption = "Ovladač ZELK-2716E (v.č. "_cp + Driver->Cfg.ModuleSerial + ") ";
-    Version = "v.1.0.0";
+    Version = "v." ZELK_VERSION;
     Label[2].Caption = Version;
     ActivePage = window::kSettingsPage;
     VypisNastaveniOvladace();

@@ -109,7 +109,9 @@ std::string DefaultDriverPath() {
     if (fs::exists(beside)) return beside.string();
     fs::path tree = fs::path(dir) / ".." / "sim" / kSimDriverFileName;
     if (fs::exists(tree)) return fs::weakly_canonical(tree).string();
-    return beside.string();  // the error message then names where it was expected
+    // Installed apart from it (bin/ and lib/ of a package): the loader's own search, which
+    // takes the tool's run path and then the system's library path.
+    return kSimDriverFileName;
 }
 
 std::string ResolveDriverPath(const std::string& option) {
