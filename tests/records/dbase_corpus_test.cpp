@@ -47,16 +47,27 @@ constexpr size_t kPerSample = 7;
 TEST(DbaseCorpus, EverySampleOnEveryRangeCodeMatchesTheGeneralFormatter) {
     long compared = 0, mismatches = 0;
     for (size_t i = 0; i < kPerSample; ++i)
-        for (uint32_t code = 0; code < 16; ++code)
+        for (uint32_t code = 0; code < 16; ++code) {
+            const Constants& c = kCorpus[i];
+            // A code with the full scale of an earlier one gives the same values (checked), so
+            // the formatters are compared on each distinct value once.
+            uint32_t same = 0;
+            while (FullScale(same) != FullScale(code)) ++same;
             for (uint32_t raw = 0; raw < 65536; ++raw) {
-                const Constants& c = kCorpus[i];
                 const double v = AinValue(static_cast<uint16_t>(raw), code, c.a, c.b);
+                if (same < code) {
+                    const double w = AinValue(static_cast<uint16_t>(raw), same, c.a, c.b);
+                    if (std::memcmp(&v, &w, sizeof v) != 0 && ++mismatches <= 10)
+                        ADD_FAILURE() << "code " << code << " raw " << raw << " differs from code " << same;
+                    continue;
+                }
                 const std::string want = AinTextGeneral(v), got = Fast(v);
                 ++compared;
                 if (got != want && ++mismatches <= 10)
                     ADD_FAILURE() << "A=" << c.a << " B=" << c.b << " code " << code << " raw " << raw << " v="
                                   << v << ": '" << got << "' instead of '" << want << "'";
             }
+        }
     EXPECT_EQ(mismatches, 0) << "of " << compared;
 }
 
