@@ -341,7 +341,8 @@ std::string ParamFile(Lane& l, bool blockedDirectory) {
 }
 
 // The failing step reached as the row says; returns the channels whose requests the
-// failing pass (or, once the status is set, the next one) finishes.
+// failing pass (or, once the status is set, the next one) finishes. A measurement's requests
+// are raised only once its upload has failed (see FailAndRecover).
 std::vector<uint32_t> Trigger(const Row& r, Lane& l) {
     void* inst = l.inst;
     switch (r.via) {
