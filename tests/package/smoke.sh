@@ -107,10 +107,15 @@ else
   fail "tarball: C host against the installed header does not build"
 fi
 if cc -std=c11 -Wall -Wextra -Werror -I "$pkg/include" "$pkg/examples/c_host/host.c" -o "$work/c_host" -ldl; then
-  expect "tarball: example C host on the simulated module" "." \
+  expect "tarball: example C host on the simulated module" "channel 98: device status 0" \
     "${clean_env[@]}" "$work/c_host" "$pkg/lib/librq_zelk2716e_sim.so" "$pkg/examples/demo.ini"
 else
   fail "tarball: the example C host does not build from the package"
+fi
+
+if command -v python3 >/dev/null; then
+  expect "tarball: example Python host on the simulated module" "channel 98: device status 0" \
+    "${clean_env[@]}" python3 "$pkg/examples/python_host/host.py" "$pkg/lib/librq_zelk2716e_sim.so" "$pkg/examples/demo.ini"
 fi
 
 # ---- Windows zips, each in a fresh wine prefix of its own width
@@ -157,7 +162,7 @@ for width in 32 64; do
   fi
   if $arch-w64-mingw32-gcc -std=c11 -Wall -Wextra -Werror -I "$pkg/include" "$pkg/examples/c_host/host.c" -static \
        -o "$work/$label-c_host.exe"; then
-    expect "$label: example C host on the simulated module" "." "${wine[@]}" "$work/$label-c_host.exe" \
+    expect "$label: example C host on the simulated module" "channel 98: device status 0" "${wine[@]}" "$work/$label-c_host.exe" \
       "Z:$pkg/bin/rq_zelk2716e_sim.dll" "Z:$pkg/examples/demo.ini"
   else
     fail "$label: the example C host does not build from the package"
