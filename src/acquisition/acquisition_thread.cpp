@@ -1,4 +1,5 @@
 // The acquisition thread: the only code that talks to the module while the instance runs.
+#include <algorithm>
 #include <exception>
 #include <string>
 
@@ -12,10 +13,28 @@ namespace zelk {
 namespace {
 
 constexpr uint32_t kRetryIntervalMs = 3000;
+// Uploads keep the module's buffer from overflowing: at most this long between two.
+constexpr uint32_t kUploadCadenceMs = 1;
+// With nothing to do the thread still looks round this often, so that a wake-up that was
+// missed could never stall a request for longer.
+constexpr uint32_t kSafetyWakeMs = 250;
 
 void Tud(TData* d, const char* marker) { WriteLog(d, marker, 3); }
 
 bool StatusOk(const TData& d) { return DeviceStatusCode(d) == 0; }
+
+// How long the thread may wait before its next pass when nobody wakes it: the upload
+// cadence while a measurement runs, the time to the next re-open while the device status is
+// not 0, else the safety timeout.
+uint32_t IdleWaitMs(const TData* d, uint32_t lastRetry) {
+    if (d->Device.MeasurementRunning != 0) return kUploadCadenceMs;
+    if (!StatusOk(*d)) {
+        const uint32_t since = plat::TickCount() - lastRetry;
+        if (since >= kRetryIntervalMs) return 0;
+        return std::min(kRetryIntervalMs - since, kSafetyWakeMs);
+    }
+    return kSafetyWakeMs;
+}
 
 void PassFailed(TData* d, const char* what) {
     try {
@@ -106,7 +125,8 @@ void TThreadZELK::Execute() {
     };
 
     while (true) {
-        plat::SleepMs(1);
+        // Blocks until a batch ends, Done asks it to stop, or its own next deadline.
+        d->AcqWake.Wait(IdleWaitMs(d, lastRetry));
         if (leave()) break;
         // A pass that fails unexpectedly (no memory in a 32-bit host, say) is logged and
         // the loop goes on: the module stays served and Done still finds the thread.

@@ -22,9 +22,11 @@ void Complete(TData* d, bool passOnly) {
     // One read of the pair, so that every channel of the pass carries the same status.
     const StatusPair status = GetDeviceStatus(*d);
     const uint32_t now = plat::TickCount();
+    bool awaited = false;
     plat::LockGuard g(d->DataLock);
     for (TJedenKanal& ch : d->Channels) {
         if (ch.Processed == 0 || (passOnly && ch.InPass == 0)) continue;
+        awaited = awaited || ch.NotifyWanted != 0;
         ch.InPass = 0;
         ch.Pending = 0;
         ch.Processed = 0;
@@ -34,6 +36,8 @@ void Complete(TData* d, bool passOnly) {
         ch.StatusText = status.text;
         ch.Finished = 1;
     }
+    // The host waits for one of them: the notification thread calls it now.
+    if (awaited) d->NotifyWake.Raise();
 }
 
 }  // namespace

@@ -174,7 +174,8 @@ public:
     explicit TDriverThread(TData* data);
     virtual ~TDriverThread();
     void Start() { thread_.Start(); }
-    void Terminate() { thread_.RequestTerminate(); }
+    // Asks the thread to end and raises the instance's wake-ups, so that a waiting thread sees it.
+    void Terminate();
     bool Terminated() const { return thread_.TerminateRequested(); }
     bool Finished() const { return thread_.Finished(); }
     bool IsCurrentThread() const { return thread_.IsCurrentThread(); }
@@ -294,6 +295,12 @@ struct TData {
     std::atomic<uint8_t> InTeardown{0};
     // DisposeDriver called from inside such a nested call: the outer call frees the instance.
     std::atomic<uint8_t> DisposeDeferred{0};
+    // The threads wait for work instead of polling for it. AcqWake: a batch ended, a stop or
+    // Done; NotifyWake: a channel finished, or Done.
+    plat::WakeUp AcqWake;
+    plat::WakeUp NotifyWake;
+    // Precise short waits while the instance runs (Init to Done).
+    plat::PreciseTimingHold Timing;
 
     // The D2XX provider of this instance (the build's own; tests may replace it).
     const usb::D2xxApi* D2xx = nullptr;

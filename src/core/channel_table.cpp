@@ -31,10 +31,12 @@ void ResetFinishState(TData& d) {
     // so that the host does not take its reset value for a good reading.
     const StatusPair status = GetDeviceStatus(d);
     const uint32_t now = plat::TickCount();
+    bool awaited = false;
     plat::LockGuard g(d.DataLock);
     for (int i = 0; i < kChannelCount; ++i) {
         TJedenKanal& c = d.Channels[i];
         if (c.Finished == 0) {
+            if (c.NotifyWanted != 0) awaited = true;
             c.RequestCount += 1;
             c.RequestTick = now;
             c.Status = status.code;
@@ -51,6 +53,7 @@ void ResetFinishState(TData& d) {
             c.TextValue = "0";
         }
     }
+    if (awaited) d.NotifyWake.Raise();
 }
 
 }  // namespace zelk

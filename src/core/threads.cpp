@@ -13,6 +13,14 @@ TDriverThread::~TDriverThread() {
     thread_.Join();
 }
 
+void TDriverThread::Terminate() {
+    thread_.RequestTerminate();
+    if (data_) {
+        data_->AcqWake.Raise();
+        data_->NotifyWake.Raise();
+    }
+}
+
 void TDriverThread::RunGuarded() {
     std::string what;
     try {

@@ -208,6 +208,7 @@ void InputRequestCompleted(void* instance) {
     try {
         Log(d, kTagIRC, "(0)", 2);
         d->InputBatchComplete = 1;
+        d->AcqWake.Raise();  // the acquisition thread serves the batch now
         Log(d, kTagIRC, "(99) ", 2);
     } catch (...) {
     }

@@ -128,6 +128,7 @@ bool InitInstance(TData* d, const char* paramFile, int32_t msgMax, char* msgBuf,
     d->AcqThreadEnded = 0;
     d->InputBatchComplete = 0;
     d->OutputBatchComplete = 0;
+    d->Timing.Acquire();
     try {
         d->AcqThread = std::make_unique<TThreadZELK>(d);
         d->AcqThread->Start();
@@ -138,6 +139,7 @@ bool InitInstance(TData* d, const char* paramFile, int32_t msgMax, char* msgBuf,
         // No memory or no thread left in the host's process: stop the thread that did start,
         // so a failed Init leaves none running.
         ClearLeftovers(d);
+        d->Timing.Release();
         CopyBounded(StatusTexts[1], msgBuf, msgMax);
         return false;
     }

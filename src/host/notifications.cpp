@@ -12,6 +12,8 @@
 namespace zelk {
 
 namespace {
+constexpr uint32_t kNotifySafetyWakeMs = 250;
+
 void ScanFailed(TData* d, const char* what) {
     try {
         WriteLog(d, std::string("TCB 97 ") + InternalErrorText() + what, 1);
@@ -20,7 +22,7 @@ void ScanFailed(TData* d, const char* what) {
 }
 }  // namespace
 
-// Scans the table every millisecond and calls the host for each finished channel it had
+// Scans the table when woken and calls the host for each finished channel it had
 // found unfinished, in ascending channel order. The host is called without any lock held.
 void TThreadCallBack::Execute() {
     TData* d = Data();
@@ -65,7 +67,9 @@ void TThreadCallBack::Execute() {
         return true;
     };
     for (;;) {
-        plat::SleepMs(1);
+        // Whoever finishes a channel the host waits for raises the wake-up; Done does too.
+        // The timeout is only a safety net against a missed one.
+        d->NotifyWake.Wait(kNotifySafetyWakeMs);
         if (Terminated()) break;
         // A failure inside one scan (no memory for a log line, say) is logged and the
         // scans go on: the host keeps getting its notifications.

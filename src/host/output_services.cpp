@@ -170,6 +170,7 @@ void OutputRequestCompleted(void* instance) {
     try {
         Log(d, kTagORC, "(0)", 2);
         d->OutputBatchComplete = 1;
+        d->AcqWake.Raise();  // the acquisition thread serves the batch now
         Log(d, kTagORC, "(99)", 2);
     } catch (...) {
     }

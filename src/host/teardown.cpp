@@ -217,6 +217,7 @@ void StopInstance(TData* d) {
         }
     }
 
+    d->Timing.Release();
     Log(d, kTagDone, "(99) ", 2);
     WriteLog(d, "Ovladač odinstalován"_cp, 0);
     CloseLog(d);

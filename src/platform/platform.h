@@ -35,6 +35,51 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// An auto-reset wake-up: a thread that waits for work blocks on it, whoever gives the work
+// raises it. A raise with nobody waiting is kept for the next wait; several raises before a
+// wait count as one.
+class WakeUp {
+public:
+    WakeUp();
+    ~WakeUp();
+    WakeUp(const WakeUp&) = delete;
+    WakeUp& operator=(const WakeUp&) = delete;
+    void Raise();
+    // Waits until raised or until `ms` have passed (as precisely as SleepMs); true when it was
+    // raised. Either way the raise is used up.
+    bool Wait(uint32_t ms);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// Short waits that last what they say. On Windows a plain 1 ms wait lasts a scheduler tick
+// (about 15.6 ms) unless the process asks for a finer timer: SleepMs and WakeUp::Wait use a
+// high-resolution waitable timer where the system has one, and otherwise rely on a 1 ms
+// timer period that running instances hold through this object (the first holder sets it,
+// the last one to release restores it). Elsewhere it does nothing.
+class PreciseTimingHold {
+public:
+    PreciseTimingHold() = default;
+    ~PreciseTimingHold() { Release(); }
+    PreciseTimingHold(const PreciseTimingHold&) = delete;
+    PreciseTimingHold& operator=(const PreciseTimingHold&) = delete;
+    void Acquire();
+    void Release();
+
+private:
+    bool held_ = false;
+};
+// Test and benchmark hook: false makes every wait take the timer-period path even where a
+// high-resolution timer exists. Set it while no instance runs.
+void AllowHighResolutionTimer(bool allowed);
+// The high-resolution timer path is in use (always false outside Windows).
+bool HighResolutionTimerInUse();
+// Holders of the 1 ms timer period that are in effect (0 outside Windows or on the
+// high-resolution path).
+int TimerPeriodHolders();
+
 // Sleeps `ms`, dispatching sent messages on Windows as Event::WaitDispatching does.
 void SleepDispatching(uint32_t ms);
 

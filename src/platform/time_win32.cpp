@@ -1,4 +1,5 @@
 #include "platform/platform.h"
+#include "platform/precise_wait_win32.h"
 
 #include <windows.h>
 
@@ -6,7 +7,7 @@ namespace zelk::plat {
 
 uint32_t TickCount() { return GetTickCount(); }
 
-void SleepMs(uint32_t ms) { Sleep(ms); }
+void SleepMs(uint32_t ms) { PreciseWait(nullptr, ms); }
 
 LocalTime Now() {
     SYSTEMTIME st{};

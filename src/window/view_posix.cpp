@@ -27,6 +27,11 @@ public:
     }
 
     void StartTimer() { timer_ = std::thread([this] { TimerLoop(); }); }
+    // Called with `mutex` held after the window was shown.
+    void WakeTimer() {
+        shown_ = true;
+        wake_.notify_all();
+    }
 
     std::mutex mutex;  // guards the model
     bool minimised = false;
@@ -37,8 +42,15 @@ private:
     void TimerLoop() {
         std::unique_lock<std::mutex> g(mutex);
         while (!stop_) {
-            wake_.wait_for(g, std::chrono::milliseconds(window::kTimerIntervalMs), [this] { return stop_; });
+            // A hidden window refreshes nothing: its timer then only looks round once a
+            // second (showing it wakes the timer at once).
+            const uint32_t ms = form_->Visible ? window::kTimerIntervalMs : kHiddenWakeMs;
+            wake_.wait_for(g, std::chrono::milliseconds(ms), [this] { return stop_ || shown_; });
             if (stop_) break;
+            if (shown_) {
+                shown_ = false;  // the first refresh follows one interval after showing
+                continue;
+            }
             // A refresh that fails (no memory for a text) skips one tick; the timer goes on.
             try {
                 form_->Timer1Timer();
@@ -48,7 +60,9 @@ private:
     }
 
     TForm1* form_;
+    static constexpr uint32_t kHiddenWakeMs = 1000;
     bool stop_ = false;
+    bool shown_ = false;
     std::condition_variable wake_;
     std::thread timer_;
 };
@@ -79,7 +93,10 @@ void WindowDriverProc(TForm1* w, uint32_t function, int32_t left, int32_t top, i
     std::lock_guard<std::mutex> g(v->mutex);
     switch (function) {
         case 0: w->Visible = false; break;
-        case 1: w->Visible = true; break;
+        case 1:
+            w->Visible = true;
+            v->WakeTimer();
+            break;
         case 2: v->minimised = true; break;
         case 3: v->minimised = false; break;
         case 4: v->focused = true; break;
