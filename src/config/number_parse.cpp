@@ -5,6 +5,7 @@
 #include <string>
 
 #include "config/param_file.h"
+#include "core/ranges.h"
 
 namespace zelk {
 
@@ -121,11 +122,6 @@ bool ParseIntegerText(const std::string& text, int32_t& value) {
     return true;
 }
 
-uint8_t RangeCodeOf(const std::string& text) {
-    static const char* const kNames[] = {"10V", "5V", "2V", "1V", "500mV", "200mV"};
-    for (uint8_t i = 0; i < 6; ++i)
-        if (text == kNames[i]) return i;
-    return 0;
-}
+uint8_t RangeCodeOf(const std::string& text) { return RangeCodeOfName(text); }
 
 }  // namespace zelk

@@ -21,11 +21,6 @@ bool InOutputClass(uint32_t ch) {
            (ch >= 164 && ch <= 176) || ch == 200 || ch == 202;
 }
 
-const char* RangeName(uint32_t code) {
-    static const char* const kNames[] = {"10V", "5V", "2V", "1V", "500mV", "200mV"};
-    return code < 6 ? kNames[code] : kNames[0];
-}
-
 std::string ChannelDescription(uint32_t ch) {
     auto n = [](uint32_t v) { return std::to_string(v); };
     if (ch <= 15) return "real input - analogový kanál "_cp + n(ch);

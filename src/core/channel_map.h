@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/ranges.h"
+
 namespace zelk {
 
 struct TData;
@@ -18,8 +20,6 @@ bool InOutputClass(uint32_t ch);  // notified with kind 1
 std::string ChannelDescription(uint32_t ch);
 // Kind of the value the host reads or writes on the channel.
 ValueKind ChannelKind(uint32_t ch);
-// "10V", "5V", "2V", "1V", "500mV", "200mV"; any other code is "10V".
-const char* RangeName(uint32_t code);
 
 // Sets every field of every channel to its built value (names and ranges from Cfg).
 void BuildChannelTable(TData& d);

@@ -4,6 +4,8 @@
 #pragma once
 #include <cstdint>
 
+#include "core/ranges.h"
+
 namespace zelk {
 
 // The module is sent the low byte of an enable and records the item when that byte is not 0.
@@ -19,11 +21,8 @@ constexpr int32_t RecordBytesOf(int32_t channelCount, int32_t cnt0Enable, int32_
 // The module measures with the low three bits of a range code (the host may write 0..15).
 constexpr uint32_t MeasuredRange(uint32_t rangeCode) { return rangeCode & 7; }
 
-// Full scale in volts of the range the module measures with: 10, 5, 2, 1, 0.5, 0.2 for the
-// measured codes 0..5; 10 for 6 and 7.
-constexpr double FullScaleOf(uint32_t rangeCode) {
-    constexpr double kFullScale[8] = {10.0, 5.0, 2.0, 1.0, 0.5, 0.2, 10.0, 10.0};
-    return kFullScale[MeasuredRange(rangeCode)];
-}
+// Full scale in volts of the range the module measures with; the measured codes 6 and 7
+// have no range of their own and measure as 10 V.
+constexpr double FullScaleOf(uint32_t rangeCode) { return RangeOf(MeasuredRange(rangeCode)).fullScale; }
 
 }  // namespace zelk

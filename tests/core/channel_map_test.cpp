@@ -3,6 +3,7 @@
 #include "config/text.h"
 #include "core/Pomocny.h"
 #include "core/channel_map.h"
+#include "core/record_layout.h"
 
 namespace zelk {
 namespace {
@@ -37,6 +38,22 @@ TEST(ChannelMap, DefinedSetHas77ChannelsAndClassesOverlapOnlyAt200And202) {
     EXPECT_FALSE(InInputClass(165));
     EXPECT_EQ(std::string(RangeName(9)), "10V");
     EXPECT_EQ(std::string(RangeName(5)), "200mV");
+}
+
+// Names, codes and full scales agree both ways; the measured low three bits pick the
+// scale, and codes without a row of their own are 10V.
+TEST(RangeTable, NamesCodesAndFullScalesAgree) {
+    for (uint32_t i = 0; i < kRangeCount; ++i) {
+        const RangeInfo& r = kRanges[i];
+        EXPECT_EQ(r.code, i);
+        EXPECT_EQ(RangeCodeOfName(r.name), r.code) << r.name;
+        EXPECT_STREQ(RangeName(r.code), r.name);
+        EXPECT_DOUBLE_EQ(FullScaleOf(r.code), r.fullScale);
+        EXPECT_DOUBLE_EQ(FullScaleOf(r.code + 8), r.fullScale);
+    }
+    for (uint32_t code : {6u, 7u, 14u, 15u}) EXPECT_DOUBLE_EQ(FullScaleOf(code), 10.0) << code;
+    for (uint32_t code : {6u, 8u, 13u, 0xFFFFFFFFu}) EXPECT_STREQ(RangeName(code), "10V") << code;
+    EXPECT_EQ(RangeCodeOfName("500MV"), 0);
 }
 
 TEST(ChannelMap, BuiltTableAndFinishStateReset) {
