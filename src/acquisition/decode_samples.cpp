@@ -4,12 +4,10 @@
 #include "acquisition/acquisition.h"
 #include "config/numtext.h"
 #include "core/Pomocny.h"
+#include "zelk2716e.h"
 
 namespace zelk {
 namespace {
-
-constexpr int kCnt0Channel = 80;
-constexpr int kCnt1Channel = 81;
 
 uint16_t Word(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
@@ -45,14 +43,14 @@ void Decode(TData& d, const uint8_t* buf, const Layout& l, char separator) {
         c.RealValue = v;
         c.TextValue = SampleValueText(v, separator);
     }
-    if (l.cnt0 >= 0) StoreCounter(d, kCnt0Channel, Word(buf + l.cnt0));
-    if (l.cnt1 >= 0) StoreCounter(d, kCnt1Channel, Word(buf + l.cnt1));
+    if (l.cnt0 >= 0) StoreCounter(d, ZELK_CH_CNT0, Word(buf + l.cnt0));
+    if (l.cnt1 >= 0) StoreCounter(d, ZELK_CH_CNT1, Word(buf + l.cnt1));
     if (l.din >= 0) {
         const uint8_t din = buf[l.din];
         d.Device.DinValue = din;
-        StoreDigitalBit(d.Channels[50], din & 1u);
-        StoreDigitalBit(d.Channels[51], (din >> 1) & 1u);
-        TJedenKanal& c58 = d.Channels[58];
+        StoreDigitalBit(d.Channels[ZELK_CH_DIN0], din & 1u);
+        StoreDigitalBit(d.Channels[ZELK_CH_DIN1], (din >> 1) & 1u);
+        TJedenKanal& c58 = d.Channels[ZELK_CH_DIN];
         c58.LongValue = din;
         c58.TextValue = text::Decimal(static_cast<uint32_t>(din));
     }

@@ -14,6 +14,7 @@
 #include "records/conversion.h"
 #include "records/record_file.h"
 #include "usb/Vorna_FTD201.h"
+#include "zelk2716e.h"
 
 namespace zelk {
 
@@ -23,15 +24,13 @@ constexpr size_t kUploadBufferBytes = 38000;
 constexpr uint8_t kStatusD2xx = 10;
 constexpr uint8_t kStatusCommand = 13;
 constexpr uint8_t kStatusDisk = 16;
-constexpr int kStatusChannel = 203;
-constexpr int kStartStopChannel = 200;
 
 const char* RecordFileErrorText() { return "Chyba ukládání naměřených dat"_cp; }
 
 void SetMeasurementStatus(TData* d, int32_t v) {
     d->Device.MeasurementStatus = v;
     plat::LockGuard g(d->DataLock);
-    TJedenKanal& ch = d->Channels[kStatusChannel];
+    TJedenKanal& ch = d->Channels[ZELK_CH_MEASURE_STATUS];
     ch.LongValue = static_cast<uint32_t>(v);
     ch.TextValue = text::Decimal(v);
 }
@@ -272,7 +271,7 @@ void StartStopMeasurement(TData* d) {
     uint32_t startStop;
     {
         plat::LockGuard g(d->DataLock);
-        startStop = d->Channels[kStartStopChannel].LongValue;
+        startStop = d->Channels[ZELK_CH_MEASURE_START].LongValue;
     }
     if (startStop != 0)
         StartMeasurement(d);

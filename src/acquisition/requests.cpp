@@ -2,6 +2,7 @@
 #include "acquisition/acquisition.h"
 #include "config/numtext.h"
 #include "core/Pomocny.h"
+#include "zelk2716e.h"
 
 namespace zelk {
 
@@ -55,16 +56,16 @@ void TakeBatchIntoPass(TData* d, uint8_t batch) {
 
 void SetStatusChannelValue(uint32_t ch, TJedenKanal& c, const StatusPair& status) {
     const uint8_t failed = status.code != 0 ? 1 : 0;
-    if (ch == 97) {
+    if (ch == ZELK_CH_DEVICE_FAULT) {
         c.LongValue = failed;
         c.RealValue = failed;
         c.BoolValue = failed;
         c.TextValue = failed ? "1" : "0";
-    } else if (ch == 98 || ch == 99) {
+    } else if (ch == ZELK_CH_DEVICE_STATUS || ch == ZELK_CH_DEVICE_TEXT) {
         c.LongValue = status.code;
         c.RealValue = status.code;
         c.BoolValue = 0;
-        c.TextValue = ch == 98 ? text::Decimal(static_cast<uint32_t>(status.code)) : status.text;
+        c.TextValue = ch == ZELK_CH_DEVICE_STATUS ? text::Decimal(static_cast<uint32_t>(status.code)) : status.text;
     }
 }
 
@@ -72,7 +73,7 @@ void RefreshStatusChannels(TData* d) {
     if (d == nullptr) return;
     const StatusPair status = GetDeviceStatus(*d);
     plat::LockGuard g(d->DataLock);
-    for (uint32_t ch = 97; ch <= 99; ++ch) SetStatusChannelValue(ch, d->Channels[ch], status);
+    for (uint32_t ch = ZELK_CH_DEVICE_FAULT; ch <= ZELK_CH_DEVICE_TEXT; ++ch) SetStatusChannelValue(ch, d->Channels[ch], status);
 }
 
 }  // namespace zelk

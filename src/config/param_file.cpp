@@ -9,6 +9,7 @@
 #include "config/text.h"
 #include "core/Pomocny.h"
 #include "platform/platform.h"
+#include "zelk2716e.h"
 
 namespace zelk {
 
@@ -139,7 +140,7 @@ bool Read(const char* path, TCFG& cfg, std::string& message) {
     cfg.ConvDirectory = cfgpath::WithTrailingSeparator(cfg.ConvDirectory);
 
     // 13.-14.
-    for (int ch = 97; ch <= 99; ++ch) cfg.ChannelName[ch] = "Status zařízení"_cp;
+    for (int ch = ZELK_CH_DEVICE_FAULT; ch <= ZELK_CH_DEVICE_TEXT; ++ch) cfg.ChannelName[ch] = "Status zařízení"_cp;
     message = StatusTexts[0];
     return true;
 }

@@ -19,12 +19,14 @@
 #include "platform/file_io.h"
 #include "platform/platform.h"
 #include "usb/d2xx.h"
+#include "zelk2716e.h"
 
 namespace zelk {
 
-constexpr int kChannelCount = 204;
-constexpr int kAnalogCount = 16;
-constexpr int kSettleCount = 6;
+constexpr int kChannelCount = ZELK_CHANNEL_COUNT;
+constexpr int kAnalogCount = ZELK_CH_AIN_LAST - ZELK_CH_AIN0 + 1;
+constexpr int kSettleCount = ZELK_CH_SETTLE_LAST - ZELK_CH_SETTLE0 + 1;  // one settle time per range
+static_assert(kSettleCount == static_cast<int>(kRangeCount));
 
 // Host notification function: callback(userValue, kind, instance), cdecl.
 using HostCallbackFn = int32_t (*)(uint32_t userValue, int32_t kind, void* instance);

@@ -46,7 +46,8 @@ void ResetFinishState(TData& d) {
         c.Processed = 0;
         c.InPass = 0;
         c.Finished = 1;
-        if (i <= 202) {
+        // The measurement status keeps its value.
+        if (i != ZELK_CH_MEASURE_STATUS) {
             c.LongValue = 0;
             c.RealValue = 0.0;
             c.BoolValue = 0;

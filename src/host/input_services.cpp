@@ -19,7 +19,11 @@ constexpr const char* kTagGI = "RQ_GI  ";
 
 std::string ChText(uint32_t ch) { return "(0) Ch=" + text::Decimal(ch); }
 
-bool IsFirstGroup(uint32_t ch) { return ch <= 15 || ch == 50 || ch == 51 || ch == 58 || ch == 80 || ch == 81; }
+// The channels the module's input block answers: analog inputs, digital inputs, counters.
+bool IsFirstGroup(uint32_t ch) {
+    return ch <= ZELK_CH_AIN_LAST || ch == ZELK_CH_DIN0 || ch == ZELK_CH_DIN1 || ch == ZELK_CH_DIN ||
+           ch == ZELK_CH_CNT0 || ch == ZELK_CH_CNT1;
+}
 
 void DoInputRequest(TData* d, uint32_t ch) {
     Log(d, kTagIR, ChText(ch), 2);
@@ -35,7 +39,7 @@ void DoInputRequest(TData* d, uint32_t ch) {
     Log(d, kTagIR, "(2) ", 3);
 
     // The period is brought into its allowed range here, on the host's thread.
-    if (ch == 165) AdjustPeriod(d);
+    if (ch == ZELK_CH_TIMER_PERIOD) AdjustPeriod(d);
     const StatusPair status = GetDeviceStatus(*d);
     const bool measuring = d->Device.MeasurementRunning.load() != 0;
     {
@@ -45,10 +49,10 @@ void DoInputRequest(TData* d, uint32_t ch) {
         bool finishNow = false;
         if (IsFirstGroup(ch)) {
             if (!measuring) {
-                if (ch <= 15) {
+                if (ch <= ZELK_CH_AIN_LAST) {
                     d->Device.ReqAnalogIn = 1;
                 } else {
-                    if (ch >= 80) d->Device.ReqCounterIn = 1;
+                    if (ch == ZELK_CH_CNT0 || ch == ZELK_CH_CNT1) d->Device.ReqCounterIn = 1;
                     else d->Device.ReqDigitalIn = 1;
                     // Digital and counter values come with the input block: without this a
                     // batch of only these channels would finish with stale values.
@@ -66,30 +70,25 @@ void DoInputRequest(TData* d, uint32_t ch) {
             c.NotifyWanted = 0;
             c.RequestBatch = kInputBatch;
             c.InPass = 0;
-        } else if (ch == 97) {
-            SetStatusChannelValue(97, c, status);
+        } else if (ch >= ZELK_CH_DEVICE_FAULT && ch <= ZELK_CH_DEVICE_TEXT) {
+            SetStatusChannelValue(ch, c, status);
             finishNow = true;
-        } else if (ch == 98) {
-            SetStatusChannelValue(98, c, status);
-            finishNow = true;
-        } else if (ch == 99) {
-            SetStatusChannelValue(99, c, status);
-            finishNow = true;
-        } else if (ch == 165) {
+        } else if (ch == ZELK_CH_TIMER_PERIOD) {
             const double p = d->Device.Settings.TimerPeriodUs;
             c.LongValue = TruncateToLong(p);
             c.RealValue = p;
             c.BoolValue = 0;
             c.TextValue = text::FormatFixed(p, 1, 15, plat::DecimalSeparator());
             finishNow = true;
-        } else if (ch == 201 || ch == 203) {
+        } else if (ch == ZELK_CH_MEASURE_STORED || ch == ZELK_CH_MEASURE_STATUS) {
             // The count is kept in 64 bits; the longcard shows its low 32.
-            const uint32_t n = ch == 201 ? static_cast<uint32_t>(d->Device.StoredRecordCount.load())
-                                         : static_cast<uint32_t>(d->Device.MeasurementStatus.load());
+            const bool stored = ch == ZELK_CH_MEASURE_STORED;
+            const uint32_t n = stored ? static_cast<uint32_t>(d->Device.StoredRecordCount.load())
+                                      : static_cast<uint32_t>(d->Device.MeasurementStatus.load());
             c.LongValue = n;
-            c.RealValue = ch == 201 ? static_cast<double>(n) : static_cast<double>(static_cast<int32_t>(n));
+            c.RealValue = stored ? static_cast<double>(n) : static_cast<double>(static_cast<int32_t>(n));
             c.BoolValue = n != 0 ? 1 : 0;
-            c.TextValue = ch == 201 ? text::Decimal(n) : text::Decimal(static_cast<int32_t>(n));
+            c.TextValue = stored ? text::Decimal(n) : text::Decimal(static_cast<int32_t>(n));
             finishNow = true;
         } else {
             store = false;  // an output channel: nothing changes
@@ -119,21 +118,23 @@ void DoGetInput(TData* d, uint32_t ch, ZelkValue* value) {
         TJedenKanal& c = d->Channels[ch];
         if (value != nullptr) {
             const int32_t tag = TagOf(*value);
-            if (ch <= 15 && tag == ZELK_TAG_REAL) {
+            if (ch <= ZELK_CH_AIN_LAST && tag == ZELK_TAG_REAL) {
                 if (std::isinf(c.RealValue)) {
                     c.RealValue = 0.0;
                     c.TextValue = "0";
                 }
                 std::memcpy(value->payload, &c.RealValue, sizeof(double));
-            } else if ((ch == 50 || ch == 51 || ch == 97) && tag == ZELK_TAG_BOOLEAN) {
+            } else if ((ch == ZELK_CH_DIN0 || ch == ZELK_CH_DIN1 || ch == ZELK_CH_DEVICE_FAULT) &&
+                       tag == ZELK_TAG_BOOLEAN) {
                 value->payload[0] = c.BoolValue;
-            } else if ((ch == 58 || ch == 80 || ch == 81 || ch == 98 || ch == 201 || ch == 203) &&
+            } else if ((ch == ZELK_CH_DIN || ch == ZELK_CH_CNT0 || ch == ZELK_CH_CNT1 || ch == ZELK_CH_DEVICE_STATUS ||
+                        ch == ZELK_CH_MEASURE_STORED || ch == ZELK_CH_MEASURE_STATUS) &&
                        tag == ZELK_TAG_LONGCARD) {
                 std::memcpy(value->payload, &c.LongValue, sizeof(uint32_t));
-            } else if (ch == 99 && tag == ZELK_TAG_STRING) {
+            } else if (ch == ZELK_CH_DEVICE_TEXT && tag == ZELK_TAG_STRING) {
                 copyTo = PayloadPointer(*value);
                 if (copyTo != nullptr) copyText = c.TextValue;
-            } else if (ch == 165 && tag == ZELK_TAG_REAL) {
+            } else if (ch == ZELK_CH_TIMER_PERIOD && tag == ZELK_TAG_REAL) {
                 std::memcpy(value->payload, &c.RealValue, sizeof(double));
             }
         }

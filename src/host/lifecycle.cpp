@@ -39,26 +39,26 @@ void TakeSettingsFromConfig(TData* d) {
     TKanal& ch = d->Channels;
     for (int i = 0; i < kAnalogCount; ++i) {
         uint32_t code = s.RangeCode[i];
-        ch[100 + i].LongValue = code;
-        ch[100 + i].TextValue = text::Decimal(code) + "   (rozsah " + RangeName(code) + ")";
+        ch[ZELK_CH_RANGE0 + i].LongValue = code;
+        ch[ZELK_CH_RANGE0 + i].TextValue = RangeChannelText(code);
         uint32_t p = s.PhysInput[i];
-        ch[132 + i].LongValue = p;
-        ch[132 + i].TextValue = text::Decimal(p) + "   (vstup AIN" + text::Decimal(p) + ")";
+        ch[ZELK_CH_INPUT0 + i].LongValue = p;
+        ch[ZELK_CH_INPUT0 + i].TextValue = InputChannelText(p);
     }
-    ch[164].LongValue = s.TimerChannelCount;
-    ch[164].TextValue = text::Decimal(s.TimerChannelCount);
-    ch[165].RealValue = s.TimerPeriodUs;
-    ch[165].TextValue = text::FormatFixed(s.TimerPeriodUs, 3, 10, sep);
+    ch[ZELK_CH_TIMER_CHANNELS].LongValue = s.TimerChannelCount;
+    ch[ZELK_CH_TIMER_CHANNELS].TextValue = text::Decimal(s.TimerChannelCount);
+    ch[ZELK_CH_TIMER_PERIOD].RealValue = s.TimerPeriodUs;
+    ch[ZELK_CH_TIMER_PERIOD].TextValue = text::FormatFixed(s.TimerPeriodUs, 3, 10, sep);
     const uint32_t ints[5] = {s.Cnt0Preset, static_cast<uint32_t>(s.Cnt0Enable), s.Cnt1Preset,
                               static_cast<uint32_t>(s.Cnt1Enable), static_cast<uint32_t>(s.DinDoutEnable)};
     const int32_t intTexts[5] = {s.Cnt0Preset, s.Cnt0Enable, s.Cnt1Preset, s.Cnt1Enable, s.DinDoutEnable};
     for (int k = 0; k < 5; ++k) {
-        ch[166 + k].LongValue = ints[k];
-        ch[166 + k].TextValue = text::Decimal(intTexts[k]);
+        ch[ZELK_CH_TIMER_CNT0_PRESET + k].LongValue = ints[k];
+        ch[ZELK_CH_TIMER_CNT0_PRESET + k].TextValue = text::Decimal(intTexts[k]);
     }
     for (int k = 0; k < kSettleCount; ++k) {
-        ch[171 + k].LongValue = static_cast<uint32_t>(cfg.TimerSettle[k]);
-        ch[171 + k].TextValue = text::Decimal(cfg.TimerSettle[k]);
+        ch[ZELK_CH_SETTLE0 + k].LongValue = static_cast<uint32_t>(cfg.TimerSettle[k]);
+        ch[ZELK_CH_SETTLE0 + k].TextValue = text::Decimal(cfg.TimerSettle[k]);
     }
 }
 

@@ -1,6 +1,4 @@
 // OutputRequest, OutputRequestCompleted, OutputFinalized.
-#include <cmath>
-
 #include "acquisition/acquisition.h"
 #include "config/numtext.h"
 #include "core/channel_map.h"
@@ -12,8 +10,6 @@ namespace {
 constexpr const char* kTagOR = "RQ_OR  ";
 constexpr const char* kTagORC = "RQ_ORC ";
 constexpr const char* kTagOF = "RQ_OF  ";
-
-uint32_t AtMost(uint32_t v, uint32_t limit) { return v > limit ? limit : v; }
 
 void SetLong(TJedenKanal& c, uint32_t v) {
     c.LongValue = v;
@@ -28,73 +24,70 @@ void TakeValue(TData* d, uint32_t ch, TJedenKanal& c, const ZelkValue& value) {
     const int32_t tag = TagOf(value);
     const uint32_t v = PayloadLong(value);
 
-    if (ch == 165) {
+    if (ch == ZELK_CH_TIMER_PERIOD) {
         if (tag != ZELK_TAG_REAL) return;
-        double p = PayloadReal(value);
-        if (std::isnan(p) || p < 25.0) p = 25.0;
-        if (p > 32767.5) p = 32767.5;
+        const double p = StoredPeriod(PayloadReal(value));
         c.RealValue = p;
         c.TextValue = text::FormatFixed(p, 3, 15, plat::DecimalSeparator());
         s.TimerPeriodUs = p;
         return;
     }
-    if (ch == 70) {
+    if (ch == ZELK_CH_DOUT_BOOL) {
         if (tag != ZELK_TAG_BOOLEAN) return;
         const uint8_t b = value.payload[0];
+        const uint32_t bit = StoredLongcard(ch, b);
         c.BoolValue = b;
-        SetLong(c, b != 0 ? 1 : 0);
-        z.DoutValue = b != 0 ? 1 : 0;
+        SetLong(c, bit);
+        z.DoutValue = static_cast<uint8_t>(bit);
         z.ReqDigitalOut = 1;
         return;
     }
     if (tag != ZELK_TAG_LONGCARD) return;
-    if (ch == 78) {
-        SetLong(c, v & 3);
-        z.DoutValue = static_cast<uint8_t>(v & 3);
+    // The value as the channel's write rule stores it.
+    const uint32_t x = StoredLongcard(ch, v);
+    if (ch == ZELK_CH_DOUT) {
+        SetLong(c, x);
+        z.DoutValue = static_cast<uint8_t>(x);
         z.ReqDigitalOut = 1;
-    } else if (ch == 82 || ch == 83) {
-        SetLong(c, v);
-        (ch == 82 ? z.ReqCnt0Preset : z.ReqCnt1Preset) = 1;
-    } else if (ch >= 100 && ch <= 115) {
-        const uint32_t code = v & 15;
-        const char* name = RangeName(code);
-        c.LongValue = code;
-        c.Range = static_cast<int32_t>(code);
+    } else if (ch == ZELK_CH_CNT0_PRESET || ch == ZELK_CH_CNT1_PRESET) {
+        SetLong(c, x);
+        (ch == ZELK_CH_CNT0_PRESET ? z.ReqCnt0Preset : z.ReqCnt1Preset) = 1;
+    } else if (ch >= ZELK_CH_RANGE0 && ch <= ZELK_CH_RANGE_LAST) {
+        const char* name = RangeName(x);
+        c.LongValue = x;
+        c.Range = static_cast<int32_t>(x);
         c.RangeName = name;
-        c.TextValue = text::Decimal(code) + "   (rozsah " + name + ")";
-        s.RangeCode[ch - 100] = static_cast<uint8_t>(code);
-        TJedenKanal& analog = d->Channels[ch - 100];
-        analog.Range = static_cast<int32_t>(code);
+        c.TextValue = RangeChannelText(x);
+        s.RangeCode[ch - ZELK_CH_RANGE0] = static_cast<uint8_t>(x);
+        TJedenKanal& analog = d->Channels[ch - ZELK_CH_RANGE0 + ZELK_CH_AIN0];
+        analog.Range = static_cast<int32_t>(x);
         analog.RangeName = name;
-    } else if (ch >= 132 && ch <= 147) {
-        const uint32_t p = v & 15;
-        c.LongValue = p;
-        c.PhysicalInput = static_cast<int32_t>(p);
-        c.TextValue = text::Decimal(p) + "   (vstup AIN" + text::Decimal(p) + ")";
-        s.PhysInput[ch - 132] = static_cast<uint8_t>(p);
-        d->Channels[ch - 132].PhysicalInput = static_cast<int32_t>(p);
-    } else if (ch == 164) {
-        const uint32_t n = v == 0 ? 1 : AtMost(v, 16);
-        SetLong(c, n);
-        s.TimerChannelCount = n;
-    } else if (ch == 166 || ch == 168) {
-        const uint32_t p = AtMost(v, 65535);
-        SetLong(c, p);
-        (ch == 166 ? s.Cnt0Preset : s.Cnt1Preset) = static_cast<uint16_t>(p);
-    } else if (ch == 167 || ch == 169 || ch == 170) {
-        const uint32_t e = AtMost(v, 1);
-        SetLong(c, e);
-        (ch == 167 ? s.Cnt0Enable : ch == 169 ? s.Cnt1Enable : s.DinDoutEnable) = static_cast<int32_t>(e);
-    } else if (ch >= 171 && ch <= 176) {
-        const uint32_t t = AtMost(v, 127);
-        SetLong(c, t);
-        s.SettleTime[ch - 171] = static_cast<uint8_t>(t);
-    } else if (ch == 200) {
-        SetLong(c, v);
+    } else if (ch >= ZELK_CH_INPUT0 && ch <= ZELK_CH_INPUT_LAST) {
+        c.LongValue = x;
+        c.PhysicalInput = static_cast<int32_t>(x);
+        c.TextValue = InputChannelText(x);
+        s.PhysInput[ch - ZELK_CH_INPUT0] = static_cast<uint8_t>(x);
+        d->Channels[ch - ZELK_CH_INPUT0 + ZELK_CH_AIN0].PhysicalInput = static_cast<int32_t>(x);
+    } else if (ch == ZELK_CH_TIMER_CHANNELS) {
+        SetLong(c, x);
+        s.TimerChannelCount = x;
+    } else if (ch == ZELK_CH_TIMER_CNT0_PRESET || ch == ZELK_CH_TIMER_CNT1_PRESET) {
+        SetLong(c, x);
+        (ch == ZELK_CH_TIMER_CNT0_PRESET ? s.Cnt0Preset : s.Cnt1Preset) = static_cast<uint16_t>(x);
+    } else if (ch == ZELK_CH_TIMER_CNT0_ENABLE || ch == ZELK_CH_TIMER_CNT1_ENABLE || ch == ZELK_CH_TIMER_DIO_ENABLE) {
+        SetLong(c, x);
+        (ch == ZELK_CH_TIMER_CNT0_ENABLE   ? s.Cnt0Enable
+         : ch == ZELK_CH_TIMER_CNT1_ENABLE ? s.Cnt1Enable
+                                           : s.DinDoutEnable) = static_cast<int32_t>(x);
+    } else if (ch >= ZELK_CH_SETTLE0 && ch <= ZELK_CH_SETTLE_LAST) {
+        SetLong(c, x);
+        s.SettleTime[ch - ZELK_CH_SETTLE0] = static_cast<uint8_t>(x);
+    } else if (ch == ZELK_CH_MEASURE_START) {
+        SetLong(c, x);
         z.ReqStartStop = 1;
-    } else if (ch == 202) {
-        SetLong(c, v);
-        z.RequestedRecordCount = static_cast<int32_t>(v);
+    } else if (ch == ZELK_CH_MEASURE_RECORDS) {
+        SetLong(c, x);
+        z.RequestedRecordCount = static_cast<int32_t>(x);
     }
     // Any other defined channel is an input: no value changes.
 }
@@ -119,7 +112,7 @@ void DoOutputRequest(TData* d, uint32_t ch, const ZelkValue& value) {
             plat::LockGuard g(d->DataLock);
             FinishNow(d->Channels[ch], status);
             TKanal& t = d->Channels;
-            for (uint32_t k = 97; k <= 99; ++k) {
+            for (uint32_t k = ZELK_CH_DEVICE_FAULT; k <= ZELK_CH_DEVICE_TEXT; ++k) {
                 SetStatusChannelValue(k, t[k], status);
                 t[k].Status = status.code;
                 t[k].StatusText = status.text;

@@ -21,9 +21,7 @@ struct ChannelValue {
 
 // The output channels that hold the host's analog and timer settings: their values stay in
 // effect across a close, as the settings in the device block do.
-constexpr bool KeepsValue(int ch) {
-    return (ch >= 100 && ch <= 115) || (ch >= 132 && ch <= 147) || (ch >= 164 && ch <= 176);
-}
+bool KeepsValue(int ch) { return DescriptorOf(static_cast<uint32_t>(ch)).keepsOnClose; }
 
 }  // namespace
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "config/text.h"
 #include "core/Pomocny.h"
 #include "core/channel_map.h"
@@ -54,6 +56,47 @@ TEST(RangeTable, NamesCodesAndFullScalesAgree) {
     for (uint32_t code : {6u, 7u, 14u, 15u}) EXPECT_DOUBLE_EQ(FullScaleOf(code), 10.0) << code;
     for (uint32_t code : {6u, 8u, 13u, 0xFFFFFFFFu}) EXPECT_STREQ(RangeName(code), "10V") << code;
     EXPECT_EQ(RangeCodeOfName("500MV"), 0);
+}
+
+// A channel takes a write rule exactly when the host may write it, and only a written
+// setting is kept across a close.
+TEST(ChannelDescriptors, WriteRulesBelongToOutputsAndKeptValuesToSettings) {
+    int kept = 0;
+    for (uint32_t ch = 0; ch <= ZELK_CHANNEL_COUNT; ++ch) {
+        const ChannelDescriptor& c = DescriptorOf(ch);
+        EXPECT_EQ(c.write != WriteRule::None, c.outputClass) << ch;
+        if (c.keepsOnClose) {
+            EXPECT_TRUE(c.outputClass && !c.inputClass) << ch;
+            ++kept;
+        }
+        EXPECT_EQ(c.defined, c.kind != ValueKind::None) << ch;
+    }
+    EXPECT_EQ(kept, 16 + 16 + 13);
+    EXPECT_FALSE(DescriptorOf(0xFFFFFFFFu).defined);
+}
+
+TEST(ChannelDescriptors, StoredValuesMaskAndClampAsTheDriverDoes) {
+    struct Case {
+        uint32_t ch, written, stored;
+    };
+    const Case cases[] = {
+        {ZELK_CH_DOUT_BOOL, 0, 0},           {ZELK_CH_DOUT_BOOL, 255, 1},
+        {ZELK_CH_DOUT, 7, 3},                {ZELK_CH_RANGE0 + 3, 0x1F, 15},
+        {ZELK_CH_INPUT_LAST, 16, 0},         {ZELK_CH_TIMER_CHANNELS, 0, 1},
+        {ZELK_CH_TIMER_CHANNELS, 16, 16},    {ZELK_CH_TIMER_CHANNELS, 17, 16},
+        {ZELK_CH_TIMER_CNT1_PRESET, 65536, 65535}, {ZELK_CH_TIMER_CNT0_PRESET, 65535, 65535},
+        {ZELK_CH_TIMER_DIO_ENABLE, 2, 1},    {ZELK_CH_TIMER_CNT1_ENABLE, 0, 0},
+        {ZELK_CH_SETTLE_LAST, 128, 127},     {ZELK_CH_SETTLE0, 127, 127},
+        {ZELK_CH_CNT1_PRESET, 0xFFFFFFFFu, 0xFFFFFFFFu}, {ZELK_CH_MEASURE_RECORDS, 0x80000000u, 0x80000000u},
+    };
+    for (const Case& c : cases) EXPECT_EQ(StoredLongcard(c.ch, c.written), c.stored) << c.ch << " " << c.written;
+
+    EXPECT_EQ(StoredPeriod(std::nan("")), 25.0);
+    EXPECT_EQ(StoredPeriod(24.999), 25.0);
+    EXPECT_EQ(StoredPeriod(-HUGE_VAL), 25.0);
+    EXPECT_EQ(StoredPeriod(HUGE_VAL), 32767.5);
+    EXPECT_EQ(StoredPeriod(32767.6), 32767.5);
+    EXPECT_EQ(StoredPeriod(100.25), 100.25);
 }
 
 TEST(ChannelMap, BuiltTableAndFinishStateReset) {
