@@ -1,6 +1,5 @@
 #include "channels.h"
 
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -64,57 +63,57 @@ ChannelInfo Channel(uint32_t ch) {
         c.limits = std::move(limits);
         c.unit = std::move(unit);
     };
-    if (ch <= 15) {
+    if (ch <= ZELK_CH_AIN_LAST) {
         set("analog channel " + N(ch) + " in engineering units, (U + B) x A",
             "", "V");
-    } else if (ch == 50 || ch == 51) {
-        set("digital input DIN" + N(ch - 50));
-    } else if (ch == 58) {
+    } else if (ch == ZELK_CH_DIN0 || ch == ZELK_CH_DIN1) {
+        set("digital input DIN" + N(ch - ZELK_CH_DIN0));
+    } else if (ch == ZELK_CH_DIN) {
         set("digital inputs as one number (bit 0 DIN0, bit 1 DIN1)");
-    } else if (ch == 70) {
+    } else if (ch == ZELK_CH_DOUT_BOOL) {
         set("digital output DOUT as 0 or 1", "any non-zero byte is 1");
-    } else if (ch == 78) {
+    } else if (ch == ZELK_CH_DOUT) {
         set("digital output DOUT, 2 bits", "value AND 3");
-    } else if (ch == 80 || ch == 81) {
-        set("counter CNT" + N(ch - 80) + " value");
-    } else if (ch == 82 || ch == 83) {
-        set("preset counter CNT" + N(ch - 82) + " now",
+    } else if (ch == ZELK_CH_CNT0 || ch == ZELK_CH_CNT1) {
+        set("counter CNT" + N(ch - ZELK_CH_CNT0) + " value");
+    } else if (ch == ZELK_CH_CNT0_PRESET || ch == ZELK_CH_CNT1_PRESET) {
+        set("preset counter CNT" + N(ch - ZELK_CH_CNT0_PRESET) + " now",
             "none (the low 16 bits reach the module)");
-    } else if (ch == 97) {
+    } else if (ch == ZELK_CH_DEVICE_FAULT) {
         set("device status: true while the module is not in order");
-    } else if (ch == 98) {
+    } else if (ch == ZELK_CH_DEVICE_STATUS) {
         set("device status code 0..17 (docs/troubleshooting.md)");
-    } else if (ch == 99) {
+    } else if (ch == ZELK_CH_DEVICE_TEXT) {
         set("device status text (Czech)");
-    } else if (ch >= 100 && ch <= 115) {
-        set("range code of analog channel " + N(ch - 100) + " (" + RangeCodes() + ")",
+    } else if (ch >= ZELK_CH_RANGE0 && ch <= ZELK_CH_RANGE_LAST) {
+        set("range code of analog channel " + N(ch - ZELK_CH_RANGE0) + " (" + RangeCodes() + ")",
             "value AND 15; codes 6..15 act as 10V");
-    } else if (ch >= 132 && ch <= 147) {
-        set("physical input AIN0..15 of analog channel " + N(ch - 132),
+    } else if (ch >= ZELK_CH_INPUT0 && ch <= ZELK_CH_INPUT_LAST) {
+        set("physical input AIN0..15 of analog channel " + N(ch - ZELK_CH_INPUT0),
             "value AND 15");
-    } else if (ch == 164) {
+    } else if (ch == ZELK_CH_TIMER_CHANNELS) {
         set("number of channels the timer measures", "0 becomes 1, above 16 becomes 16");
-    } else if (ch == 165) {
+    } else if (ch == ZELK_CH_TIMER_PERIOD) {
         set("timer period; reading it gives the period actually used",
             "below 25.0 or NaN becomes 25.0, above 32767.5 becomes 32767.5; rounded to 0.5 at the start", "us");
-    } else if (ch == 166 || ch == 168) {
-        set("CNT" + N((ch - 166) / 2) + " preset for the timer measurement",
+    } else if (ch == ZELK_CH_TIMER_CNT0_PRESET || ch == ZELK_CH_TIMER_CNT1_PRESET) {
+        set("CNT" + N((ch - ZELK_CH_TIMER_CNT0_PRESET) / 2) + " preset for the timer measurement",
             "above 65535 becomes 65535");
-    } else if (ch == 167 || ch == 169) {
-        set("CNT" + N((ch - 167) / 2) + " sampled by the timer measurement (0/1)",
+    } else if (ch == ZELK_CH_TIMER_CNT0_ENABLE || ch == ZELK_CH_TIMER_CNT1_ENABLE) {
+        set("CNT" + N((ch - ZELK_CH_TIMER_CNT0_ENABLE) / 2) + " sampled by the timer measurement (0/1)",
             "above 1 becomes 1");
-    } else if (ch == 170) {
+    } else if (ch == ZELK_CH_TIMER_DIO_ENABLE) {
         set("DIN and DOUT sampled by the timer measurement (0/1)", "above 1 becomes 1");
-    } else if (ch >= 171 && ch <= 176) {
-        set(std::string("input settle time for range ") + RangeName(ch - 171),
+    } else if (ch >= ZELK_CH_SETTLE0 && ch <= ZELK_CH_SETTLE_LAST) {
+        set(std::string("input settle time for range ") + RangeName(ch - ZELK_CH_SETTLE0),
             "above 127 becomes 127", "us");
-    } else if (ch == 200) {
+    } else if (ch == ZELK_CH_MEASURE_START) {
         set("start (non-zero) or stop (0) the timer measurement");
-    } else if (ch == 201) {
+    } else if (ch == ZELK_CH_MEASURE_STORED) {
         set("records stored by the running or last measurement");
-    } else if (ch == 202) {
+    } else if (ch == ZELK_CH_MEASURE_RECORDS) {
         set("requested number of records, 0 = no limit", "none");
-    } else if (ch == 203) {
+    } else if (ch == ZELK_CH_MEASURE_STATUS) {
         set("measurement status: 0 idle, 3 running, 5 converting, 256 no data (timeout), 512 command or D2XX "
             "failure, 1024 record file failure");
     }
@@ -175,27 +174,16 @@ bool ParseChannelList(const std::string& text, std::vector<uint32_t>* out, std::
 std::optional<std::string> ExpectedStored(uint32_t ch, const Value& v) {
     ChannelInfo c = Channel(ch);
     if (!c.defined || !IsWritable(ch) || v.tag != c.tag) return std::nullopt;
-    uint32_t x = AsLong(v);
-    if (ch == 70) return std::string(AsBool(v) ? "1" : "0");
-    if (ch == 78) return N(x & 3);
-    if (ch >= 100 && ch <= 115) {
-        uint32_t r = x & 15;
-        return N(r) + "   (rozsah " + RangeName(r) + ")";
-    }
-    if (ch >= 132 && ch <= 147) return N(x & 15) + "   (vstup AIN" + N(x & 15) + ")";
-    if (ch == 164) return N(x == 0 ? 1 : x > 16 ? 16 : x);
-    if (ch == 165) {
-        double d = AsReal(v);
-        if (std::isnan(d) || d < 25.0) d = 25.0;
-        if (d > 32767.5) d = 32767.5;
+    const WriteRule rule = DescriptorOf(ch).write;
+    if (rule == WriteRule::Period) {
         char buf[64];
-        std::snprintf(buf, sizeof buf, "%.3f", d);
+        std::snprintf(buf, sizeof buf, "%.3f", StoredPeriod(AsReal(v)));
         return std::string(buf);
     }
-    if (ch == 166 || ch == 168) return N(x > 65535 ? 65535 : x);
-    if (ch == 167 || ch == 169 || ch == 170) return N(x > 1 ? 1 : x);
-    if (ch >= 171 && ch <= 176) return N(x > 127 ? 127 : x);
-    return N(x);  // 82, 83, 200, 202: taken as written
+    const uint32_t x = StoredLongcard(ch, rule == WriteRule::Bit ? (AsBool(v) ? 1 : 0) : AsLong(v));
+    if (ch >= ZELK_CH_RANGE0 && ch <= ZELK_CH_RANGE_LAST) return RangeChannelText(x);
+    if (ch >= ZELK_CH_INPUT0 && ch <= ZELK_CH_INPUT_LAST) return InputChannelText(x);
+    return N(x);
 }
 
 bool ParseWrite(const std::string& text, uint32_t* ch, Value* v, std::string* error) {

@@ -34,8 +34,8 @@ bool ParseChannelList(const std::string& text, std::vector<uint32_t>* out, std::
 // The channels `read` shows when none are named.
 std::vector<uint32_t> DefaultReadChannels();
 
-// The value the driver stores for a written value (masks and clamps), as the tool expects
-// it; nullopt when the driver takes no value from this channel and tag.
+// The value the driver stores for a written value, by the driver's own write rules (masks
+// and clamps); nullopt when the driver takes no value from this channel and tag.
 std::optional<std::string> ExpectedStored(uint32_t ch, const Value& v);
 
 // Builds the value record for "CH=VALUE"; false with a message.

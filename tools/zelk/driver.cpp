@@ -238,16 +238,16 @@ bool Session::Write(const std::vector<std::pair<uint32_t, Value>>& values, int t
 }
 
 int Session::DeviceStatus(std::string* text, int timeoutMs) {
-    auto r = Read({98, 99}, timeoutMs);
+    auto r = Read({ZELK_CH_DEVICE_STATUS, ZELK_CH_DEVICE_TEXT}, timeoutMs);
     Value code{};
     code.tag = kTagLongcard;
-    lib_.GetInput(inst_, 98, &code);
+    lib_.GetInput(inst_, ZELK_CH_DEVICE_STATUS, &code);
     char buf[2048] = {};
     Value t{};
     t.tag = kTagString;
     char* p = buf;
     std::memcpy(t.payload, &p, sizeof p);
-    lib_.GetInput(inst_, 99, &t);
+    lib_.GetInput(inst_, ZELK_CH_DEVICE_TEXT, &t);
     if (text) *text = buf;
     if (!r[0].finished) return -1;
     return static_cast<int>(AsLong(code));
