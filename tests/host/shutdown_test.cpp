@@ -87,22 +87,29 @@ protected:
         EXPECT_EQ(InputFinalized(inst, ch, nullptr), 0);
         InputRequestCompleted(inst);
     }
+    // An instance whose notification function is blocked on `gate` in a read's notification.
+    void* StartBlocked(Gate& gate) {
+        gGate = &gate;
+        void* inst = Start(&BlockUntilReleased);
+        ReadUnfinished(inst);
+        EXPECT_TRUE(WaitUntil([&] { return gate.entered.load() == 1; }));
+        return inst;
+    }
+    // Runs `call` and checks that it came back within the bound.
+    template <class F>
+    static void Bounded(F call) {
+        const auto t = std::chrono::steady_clock::now();
+        call();
+        EXPECT_LT(MsSince(t), kReturnBoundMs);
+    }
     std::string log, ini;
 };
 
 TEST_F(Shutdown, ACallbackBlockedPastDisposeLeavesTheHostRunning) {
     Gate gate;
-    gGate = &gate;
-    void* stuck = Start(&BlockUntilReleased);
-    ReadUnfinished(stuck);
-    ASSERT_TRUE(WaitUntil([&] { return gate.entered.load() == 1; }));
-
-    auto t = std::chrono::steady_clock::now();
-    Done(stuck);
-    EXPECT_LT(MsSince(t), kReturnBoundMs);
-    t = std::chrono::steady_clock::now();
-    DisposeDriver(stuck);
-    EXPECT_LT(MsSince(t), kReturnBoundMs);
+    void* stuck = StartBlocked(gate);
+    Bounded([&] { Done(stuck); });
+    Bounded([&] { DisposeDriver(stuck); });
     EXPECT_NE(FindLine(LogTexts(log), "RQ_D   (4a) Vlákno TCB neukončeno"_cp), -1);
     // The instance waits with a reaper for its callback to return.
     EXPECT_EQ(host::LiveReaperCount(), 1);
@@ -123,13 +130,8 @@ TEST_F(Shutdown, ACallbackBlockedPastDisposeLeavesTheHostRunning) {
 
 TEST_F(Shutdown, DisposeWithoutDoneAndABlockedCallbackComesBack) {
     Gate gate;
-    gGate = &gate;
-    void* stuck = Start(&BlockUntilReleased);
-    ReadUnfinished(stuck);
-    ASSERT_TRUE(WaitUntil([&] { return gate.entered.load() == 1; }));
-    auto t = std::chrono::steady_clock::now();
-    DisposeDriver(stuck);
-    EXPECT_LT(MsSince(t), kReturnBoundMs);
+    void* stuck = StartBlocked(gate);
+    Bounded([&] { DisposeDriver(stuck); });
     // The acquisition thread ended and the module was closed on the host's thread.
     EXPECT_EQ(sim::GlobalBench().State(0).open_handles, 0);
     gate.Release();
@@ -143,9 +145,7 @@ TEST_F(Shutdown, DisposeWithoutDoneWithTheWindowShown) {
     // Let the window's refresh run on its timer while the instance is freed.
     ASSERT_TRUE(WaitUntil([&] { return !WindowText(inst).empty(); }));
     plat::SleepMs(250);
-    auto t = std::chrono::steady_clock::now();
-    DisposeDriver(inst);
-    EXPECT_LT(MsSince(t), kReturnBoundMs);
+    Bounded([&] { DisposeDriver(inst); });
     EXPECT_EQ(host::LiveReaperCount(), 0);
     EXPECT_EQ(sim::GlobalBench().State(0).open_handles, 0);
 }

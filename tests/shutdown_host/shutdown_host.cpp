@@ -16,13 +16,14 @@
 #include <sstream>
 #include <string>
 
+#define ZELK2716E_NO_PROTOTYPES  // the exports are looked up at run time
+#include "zelk2716e.h"
+
 #if defined(_WIN32)
 #include <windows.h>
-#define HOST_CDECL __cdecl
 #else
 #include <dlfcn.h>
 #include <unistd.h>
-#define HOST_CDECL
 #endif
 
 namespace {
@@ -39,14 +40,6 @@ int failures = 0;
 // What the host allows for Done and for DisposeDriver with the default USB timeout: the
 // documented bound is 5.2 s; the margin is for a loaded machine, not a target.
 constexpr long kReturnBoundMs = 15000;
-
-using Callback = int32_t(HOST_CDECL*)(uint32_t, int32_t, void*);
-using FnMake = void*(HOST_CDECL*)();
-using FnInst = void(HOST_CDECL*)(void*);
-using FnInit = uint8_t(HOST_CDECL*)(void*, uint32_t, const char*, int32_t, char*, uint32_t, uint32_t, uint32_t,
-                                    Callback);
-using FnCh = void(HOST_CDECL*)(void*, uint32_t);
-using FnFinal = uint8_t(HOST_CDECL*)(void*, uint32_t, int32_t*);
 
 #if defined(_WIN32)
 constexpr const char* kLibraryName = "rq_zelk2716e_sim.dll";
@@ -74,11 +67,13 @@ void SleepMs(unsigned ms) { usleep(ms * 1000); }
 #endif
 
 struct Exports {
-    FnMake MakeDriver;
-    FnInst DisposeDriver, Done, InputRequestCompleted;
-    FnInit Init;
-    FnCh InputRequest;
-    FnFinal InputFinalized;
+    ZelkMakeDriverFn MakeDriver;
+    ZelkDisposeDriverFn DisposeDriver;
+    ZelkDoneFn Done;
+    ZelkInputRequestCompletedFn InputRequestCompleted;
+    ZelkInitFn Init;
+    ZelkInputRequestFn InputRequest;
+    ZelkInputFinalizedFn InputFinalized;
 };
 
 long MsSince(std::chrono::steady_clock::time_point t) {
@@ -122,7 +117,7 @@ LRESULT CALLBACK UiProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
 }
 #endif
 
-int32_t HOST_CDECL Notify(uint32_t, int32_t, void* instance) {
+int32_t ZELK_CDECL Notify(uint32_t, int32_t, void* instance) {
 #if defined(_WIN32)
     if (instance == sendingInstance.load()) {
         entered++;
@@ -211,13 +206,13 @@ int main() {
         return 2;
     }
     Exports x{};
-    x.MakeDriver = reinterpret_cast<FnMake>(Symbol(lib, "MakeDriver"));
-    x.DisposeDriver = reinterpret_cast<FnInst>(Symbol(lib, "DisposeDriver"));
-    x.Done = reinterpret_cast<FnInst>(Symbol(lib, "Done"));
-    x.InputRequestCompleted = reinterpret_cast<FnInst>(Symbol(lib, "InputRequestCompleted"));
-    x.Init = reinterpret_cast<FnInit>(Symbol(lib, "Init"));
-    x.InputRequest = reinterpret_cast<FnCh>(Symbol(lib, "InputRequest"));
-    x.InputFinalized = reinterpret_cast<FnFinal>(Symbol(lib, "InputFinalized"));
+    x.MakeDriver = reinterpret_cast<ZelkMakeDriverFn>(Symbol(lib, "MakeDriver"));
+    x.DisposeDriver = reinterpret_cast<ZelkDisposeDriverFn>(Symbol(lib, "DisposeDriver"));
+    x.Done = reinterpret_cast<ZelkDoneFn>(Symbol(lib, "Done"));
+    x.InputRequestCompleted = reinterpret_cast<ZelkInputRequestCompletedFn>(Symbol(lib, "InputRequestCompleted"));
+    x.Init = reinterpret_cast<ZelkInitFn>(Symbol(lib, "Init"));
+    x.InputRequest = reinterpret_cast<ZelkInputRequestFn>(Symbol(lib, "InputRequest"));
+    x.InputFinalized = reinterpret_cast<ZelkInputFinalizedFn>(Symbol(lib, "InputFinalized"));
     if (!x.MakeDriver || !x.DisposeDriver || !x.Done || !x.InputRequestCompleted || !x.Init || !x.InputRequest ||
         !x.InputFinalized) {
         std::fprintf(stderr, "exports missing\n");
