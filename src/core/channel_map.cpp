@@ -19,7 +19,8 @@ struct DescriptorTable {
 
     constexpr void Set(uint32_t first, uint32_t last, ValueKind kind, Class cls, WriteRule write = WriteRule::None,
                        bool keep = false) {
-        for (uint32_t ch = first; ch <= last; ++ch) row[ch] = {true, kind, (cls & kIn) != 0, (cls & kOut) != 0, write, keep};
+        for (uint32_t ch = first; ch <= last; ++ch)
+            row[ch] = {true, kind, (cls & kIn) != 0, (cls & kOut) != 0, write, keep};
     }
     constexpr void Set(uint32_t ch, ValueKind kind, Class cls, WriteRule write = WriteRule::None, bool keep = false) {
         Set(ch, ch, kind, cls, write, keep);
@@ -71,7 +72,7 @@ uint32_t StoredLongcard(uint32_t ch, uint32_t written) {
         case WriteRule::Bit: return written != 0 ? 1 : 0;
         case WriteRule::LowTwoBits: return written & 3;
         case WriteRule::LowFourBits: return written & 15;
-        case WriteRule::ChannelCount: return written == 0 ? 1 : AtMost(written, 16);
+        case WriteRule::ChannelCount: return written == 0 ? 1 : AtMost(written, kAnalogCount);
         case WriteRule::AtMost1: return AtMost(written, 1);
         case WriteRule::AtMost127: return AtMost(written, 127);
         case WriteRule::AtMost65535: return AtMost(written, 65535);

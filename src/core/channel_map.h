@@ -66,7 +66,7 @@ ValueKind ChannelKind(uint32_t ch);
 
 // Sets every field of every channel to its built value (names and ranges from Cfg).
 void BuildChannelTable(TData& d);
-// Pending 0, Processed 0, Finished 1 everywhere; values of 0..202 back to zero.
+// Pending 0, Processed 0, Finished 1 everywhere; values back to zero but the measurement status.
 void ResetFinishState(TData& d);
 
 }  // namespace zelk
