@@ -61,17 +61,6 @@ bool File::Read(void* data, size_t bytes, size_t& got) {
     return true;
 }
 
-bool File::ReadExactly(void* data, size_t bytes) {
-    char* p = static_cast<char*>(data);
-    while (bytes > 0) {
-        size_t got = 0;
-        if (!Read(p, bytes, got) || got == 0) return false;
-        p += got;
-        bytes -= got;
-    }
-    return true;
-}
-
 bool File::Seek(uint64_t offset) {
     if (!IsOpen() || offset > static_cast<uint64_t>(INT64_MAX)) return false;
     LARGE_INTEGER to;

@@ -12,6 +12,8 @@
 #include <random>
 #include <string>
 
+#include "host_check.h"
+
 #if defined(_WIN32)
 #include <windows.h>
 #define HOST_CDECL __cdecl
@@ -23,14 +25,7 @@
 
 namespace {
 
-int failures = 0;
-#define CHECK(cond)                                                              \
-    do {                                                                         \
-        if (!(cond)) {                                                           \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-            ++failures;                                                          \
-        }                                                                        \
-    } while (0)
+using hostcheck::failures;
 
 struct Value {
     int32_t tag;

@@ -16,6 +16,8 @@
 #include <sstream>
 #include <string>
 
+#include "host_check.h"
+
 #define ZELK2716E_NO_PROTOTYPES  // the exports are looked up at run time
 #include "zelk2716e.h"
 
@@ -28,14 +30,7 @@
 
 namespace {
 
-int failures = 0;
-#define CHECK(cond)                                                                          \
-    do {                                                                                     \
-        if (!(cond)) {                                                                       \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond);   \
-            ++failures;                                                                      \
-        }                                                                                    \
-    } while (0)
+using hostcheck::failures;
 
 // What the host allows for Done and for DisposeDriver with the default USB timeout: the
 // documented bound is 5.2 s; the margin is for a loaded machine, not a target.
