@@ -1,4 +1,5 @@
 #include "platform/platform.h"
+#include "platform/dispatching_wait_win32.h"
 
 #include <windows.h>
 
@@ -6,11 +7,8 @@
 
 namespace zelk::plat {
 
-namespace {
-
-// Waits for `h` (or only the time when h is null) up to `ms`, dispatching the messages that
-// other threads send to this one; PeekMessage with PM_QS_SENDMESSAGE delivers exactly those
-// and leaves posted messages (timers, input) queued for the host's own loop.
+// PeekMessage with PM_QS_SENDMESSAGE delivers exactly the sent messages and leaves posted
+// ones (timers, input) queued for the host's own loop.
 bool WaitHandleDispatching(HANDLE h, uint32_t ms) {
     const DWORD start = GetTickCount();
     const DWORD count = h ? 1 : 0;
@@ -18,7 +16,7 @@ bool WaitHandleDispatching(HANDLE h, uint32_t ms) {
         const DWORD elapsed = GetTickCount() - start;
         const DWORD left = elapsed >= ms ? 0 : ms - elapsed;
         const DWORD r = MsgWaitForMultipleObjectsEx(count, h ? &h : nullptr, left, QS_SENDMESSAGE, 0);
-        if (h && r == WAIT_OBJECT_0) return true;
+        if (h && (r == WAIT_OBJECT_0 || r == WAIT_ABANDONED_0)) return true;
         if (r == WAIT_OBJECT_0 + count) {
             MSG msg;
             PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
@@ -27,10 +25,10 @@ bool WaitHandleDispatching(HANDLE h, uint32_t ms) {
         }
         break;  // timed out or failed
     }
-    return h && WaitForSingleObject(h, 0) == WAIT_OBJECT_0;
+    if (!h) return false;
+    const DWORD last = WaitForSingleObject(h, 0);
+    return last == WAIT_OBJECT_0 || last == WAIT_ABANDONED_0;
 }
-
-}  // namespace
 
 struct Event::Impl {
     HANDLE h = nullptr;

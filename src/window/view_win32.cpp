@@ -17,6 +17,7 @@
 #include "config/text.h"
 #include "window/Hlavni.h"
 #include "window/window_api.h"
+#include "window/window_gate_win32.h"
 
 namespace zelk {
 
@@ -173,6 +174,18 @@ bool RegisterClasses(HINSTANCE inst) {
     return true;
 }
 
+// Destroys the driver's window on the thread that made it. The window is hidden first,
+// outside the window gate: hiding an active window hands the activation on, perhaps to a
+// window of another thread, and under wine that waits until the other thread reads its
+// events, which a thread waiting for the gate does not do (each such wait ran out).
+void DestroyOwnWindow(HWND h) {
+    KillTimer(h, kTimer1Id);
+    SetWindowLongPtrW(h, GWLP_USERDATA, 0);
+    ShowWindow(h, SW_HIDE);
+    window::WindowGate gate;
+    DestroyWindow(h);
+}
+
 // Detaches one of our panels from its view (EnumChildWindows callback).
 BOOL CALLBACK ForgetView(HWND child, LPARAM) {
     wchar_t cls[32] = {0};
@@ -188,9 +201,7 @@ public:
     ~Win32View() override {
         if (hwnd_) {
             if (GetWindowThreadProcessId(hwnd_, nullptr) == GetCurrentThreadId()) {
-                KillTimer(hwnd_, kTimer1Id);
-                SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
-                DestroyWindow(hwnd_);
+                DestroyOwnWindow(hwnd_);
             } else {
                 // Done from the notification thread, or a reaper: only the owner can destroy
                 // the window. The form and its panels forget this view at once (their
@@ -201,6 +212,7 @@ public:
                 PostMessageW(hwnd_, kDestroyOnOwnerThread, 0, 0);
             }
         }
+        window::WindowGate gate;
         for (HGDIOBJ o : {static_cast<HGDIOBJ>(font_), static_cast<HGDIOBJ>(boldFont_), static_cast<HGDIOBJ>(logo_)})
             if (o) DeleteObject(o);
         if (icon16_) DestroyIcon(icon16_);
@@ -263,11 +275,12 @@ void AttachViewOnCreate(HWND h, UINT msg, LPARAM lp) {
     SetWindowLongPtrW(h, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
 }
 
+// The messages of the panels and the channel field are handled inside the window gate. Those
+// of the form are not, but for its refresh: the form's are where activation changes, which
+// must not happen inside the gate (see DestroyOwnWindow).
 LRESULT CALLBACK FormProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     if (msg == kDestroyOnOwnerThread) {
-        KillTimer(h, kTimer1Id);
-        SetWindowLongPtrW(h, GWLP_USERDATA, 0);
-        DestroyWindow(h);
+        DestroyOwnWindow(h);
         return 0;
     }
     AttachViewOnCreate(h, msg, lp);
@@ -276,12 +289,14 @@ LRESULT CALLBACK FormProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 LRESULT CALLBACK PanelProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+    window::WindowGate gate;
     AttachViewOnCreate(h, msg, lp);
     Win32View* v = ViewOfWindow(h);
     return v ? v->OnPanelMessage(h, msg, wp, lp) : DefWindowProcW(h, msg, wp, lp);
 }
 
 LRESULT CALLBACK EditProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+    window::WindowGate gate;
     Win32View* v = ViewOfWindow(GetParent(h));
     return v ? v->OnEditMessage(h, msg, wp, lp) : DefWindowProcW(h, msg, wp, lp);
 }
@@ -428,6 +443,7 @@ LRESULT Win32View::OnFormMessage(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
                 form_->Visible = IsWindowVisible(hwnd_) != FALSE;
                 // Nothing may leave a window procedure as an exception: a failed refresh
                 // skips one tick.
+                window::WindowGate gate;
                 try {
                     form_->Timer1Timer();
                     Sync();
@@ -556,6 +572,7 @@ void Win32View::SelectPage(int page) {
 TForm1* CreateDriverWindow(TData* d) {
     if (!d) return nullptr;
     try {
+        window::WindowGate gate;
         auto form = std::make_unique<TForm1>(d);
         auto view = std::make_unique<Win32View>(form.get());
         Win32View* v = view.get();
@@ -576,10 +593,12 @@ void WindowDriverProc(TForm1* w, uint32_t function, int32_t left, int32_t top, i
 std::string WindowContentsText(TForm1* w) { return w ? w->ContentsText() : std::string(); }
 
 void WindowTypeKey(TForm1* w, char key) {
+    window::WindowGate gate;
     if (Win32View* v = ViewOf(w)) v->TypeKey(key);
 }
 
 void WindowSelectPage(TForm1* w, int page) {
+    window::WindowGate gate;
     if (Win32View* v = ViewOf(w)) v->SelectPage(page);
 }
 
