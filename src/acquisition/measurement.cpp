@@ -55,7 +55,7 @@ void RecordFileFailed(TData* d, const char* tagAndMarker) {
     WriteLog(d, std::string(tagAndMarker) + RecordFileErrorText(), 1);
     SetDeviceStatus(*d, kStatusDisk, StatusText(kStatusDisk, RecordFileErrorText()));
     d->Device.MeasurementRunning = 0;
-    SetMeasurementStatus(d, 1024);
+    SetMeasurementStatus(d, ZELK_MEASURE_FILE_FAILED);
 }
 
 void D2xxFailed(TData* d, const char* tagAndMarker, const char* function, usb::FT_STATUS s) {
@@ -64,7 +64,7 @@ void D2xxFailed(TData* d, const char* tagAndMarker, const char* function, usb::F
     WriteLog(d, std::string(tagAndMarker) + err, 1);
     SetDeviceStatus(*d, kStatusD2xx, StatusText(kStatusD2xx, err));
     d->Device.MeasurementRunning = 0;
-    SetMeasurementStatus(d, 512);
+    SetMeasurementStatus(d, ZELK_MEASURE_COMMAND_FAILED);
 }
 
 // The shortest period the settings allow, the period raised or lowered into range and put
@@ -129,7 +129,7 @@ void HandOver(TData* d, const char* marker) {
     d->ConversionPending = 0;
     WriteLog(d, marker, 3);
     d->Device.MeasurementRunning = 0;
-    SetMeasurementStatus(d, 5);
+    SetMeasurementStatus(d, ZELK_MEASURE_CONVERTING);
     StartConversionThread(d);
 }
 
@@ -156,20 +156,20 @@ void StartMeasurement(TData* d) {
     WriteLog(d, "Z_SS (3)", 3);
     if (!usb::ModuleReset(api, z.Handle, err)) {
         CommandFailed(d, "Z_SS (3a) ", err);
-        SetMeasurementStatus(d, 512);
+        SetMeasurementStatus(d, ZELK_MEASURE_COMMAND_FAILED);
         return;
     }
     WriteLog(d, "Z_SS (4)", 3);
     if (!usb::ModuleWriteLong(api, z.Handle, 0, err)) {
         CommandFailed(d, "Z_SS (4a) ", err);
-        SetMeasurementStatus(d, 512);
+        SetMeasurementStatus(d, ZELK_MEASURE_COMMAND_FAILED);
         return;
     }
     WriteLog(d, "Z_SS (5)", 3);
     usb::TimerConfigBlock block{};
     if (!usb::ModuleReadConfig(api, z.Handle, static_cast<uint32_t>(d->Cfg.UsbTimeout), block, err)) {
         CommandFailed(d, "Z_SS (5a) ", err);
-        SetMeasurementStatus(d, 512);
+        SetMeasurementStatus(d, ZELK_MEASURE_COMMAND_FAILED);
         return;
     }
     AdjustPeriod(d);
@@ -182,7 +182,7 @@ void StartMeasurement(TData* d) {
     WriteLog(d, "Z_SS (6)", 3);
     if (!usb::ModuleWriteConfig(api, z.Handle, block, err)) {
         CommandFailed(d, "Z_SS (6a) ", err);
-        SetMeasurementStatus(d, 512);
+        SetMeasurementStatus(d, ZELK_MEASURE_COMMAND_FAILED);
         return;
     }
 
@@ -207,7 +207,7 @@ void StartMeasurement(TData* d) {
     }
     z.StoredRecordCount = 0;
     z.MeasurementRunning = 1;
-    SetMeasurementStatus(d, 3);
+    SetMeasurementStatus(d, ZELK_MEASURE_RUNNING);
     z.MeasurementStartTick = plat::TickCount();
     d->ConversionPending = 1;
     WriteLog(d, "Z_SS (99)", 2);
@@ -226,7 +226,7 @@ void StopMeasurement(TData* d) {
     if (d->Cfg.ConvFileType == 1 && d->ConversionPending.load() != 0) HandOver(d, "Z_SS (11)");
     d->ConversionPending = 0;
     z.MeasurementRunning = 0;
-    SetMeasurementStatus(d, 0);
+    SetMeasurementStatus(d, ZELK_MEASURE_IDLE);
     WriteLog(d, "Z_SS (99)", 2);
 }
 
@@ -261,7 +261,7 @@ void StartStopMeasurement(TData* d) {
     if (!d) return;
     TZarizeni& z = d->Device;
     if (z.ReqStartStop.exchange(0) == 0) return;
-    SetMeasurementStatus(d, 0);
+    SetMeasurementStatus(d, ZELK_MEASURE_IDLE);
     WriteLog(d, "Z_SS (0)", 2);
     if (!ModuleUsable(d)) {
         WriteLog(d, "Z_SS (0a)", 2);
@@ -322,11 +322,11 @@ void UploadRecords(TData* d) {
             if (!reset) {
                 CommandFailed(d, "UD (10a) ", err);
                 z.MeasurementRunning = 0;
-                SetMeasurementStatus(d, 512);
+                SetMeasurementStatus(d, ZELK_MEASURE_COMMAND_FAILED);
                 return;
             }
             z.MeasurementRunning = 0;
-            SetMeasurementStatus(d, 256);
+            SetMeasurementStatus(d, ZELK_MEASURE_NO_DATA);
         }
         WriteLog(d, "UD (99)", 2);
         return;
@@ -382,7 +382,7 @@ void UploadRecords(TData* d) {
         }
         if (d->Cfg.ConvFileType == 1 && d->ConversionPending.load() != 0) HandOver(d, "UD (3)");
         z.MeasurementRunning = 0;
-        SetMeasurementStatus(d, 0);
+        SetMeasurementStatus(d, ZELK_MEASURE_IDLE);
     }
     // Only a block that brought a record counts as data for the no-data timeout.
     if (records > 0) z.MeasurementStartTick = plat::TickCount();

@@ -1,6 +1,7 @@
 #include "config/log.h"
 #include "config/text.h"
 #include "core/Pomocny.h"
+#include "zelk2716e.h"
 
 namespace zelk {
 
@@ -36,7 +37,7 @@ void ResetDeviceBlock(TData& d, bool keepSettings) {
     z.MeasurementRunning = 0;
     z.StoredRecordCount = 0;
     z.RequestedRecordCount = 0;
-    z.MeasurementStatus = 0;
+    z.MeasurementStatus = ZELK_MEASURE_IDLE;
     z.RecordFileOk = 0;
     z.RecordFile.Close();
     z.PartialBytes = 0;
