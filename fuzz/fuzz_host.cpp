@@ -33,7 +33,7 @@ namespace {
 namespace fs = std::filesystem;
 using zelk::sim::GlobalBench;
 
-constexpr uint64_t kLifecycleEvery = 256;
+constexpr uint64_t kLifecycleEvery = 4096;
 // Measurements started by inputs are stopped and their files removed this often.
 constexpr uint64_t kCleanEvery = 256;
 // The longest text GetInput of channel 99 copies whole (the contract asks the host for 256).
@@ -315,8 +315,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             case 11:
             case 12: ChangeBench(in); break;
             case 13:
-                // A short pause lets the driver's threads run between calls; a few per input.
-                if (++pauses <= 4) usleep(in.Range<useconds_t>(50, 1500));
+                // A short pause lets the driver's threads run between calls; a few per input,
+                // short enough that a long run reaches millions of inputs.
+                if (++pauses <= 4) usleep(in.Range<useconds_t>(20, 400));
                 break;
             case 14: g_callbackResult = in.Bool() ? 1 : 0; break;
             case 15:
