@@ -6,9 +6,14 @@ namespace zelk::plat {
 
 DynamicLibrary::~DynamicLibrary() { Close(); }
 
-bool DynamicLibrary::Open(const std::string& name) {
+bool DynamicLibrary::Open(const std::string& name, std::string* error) {
     Close();
+    dlerror();
     handle_ = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle_ && error) {
+        const char* e = dlerror();
+        *error = e ? e : "dlopen failed";
+    }
     return handle_ != nullptr;
 }
 

@@ -172,7 +172,10 @@ public:
     ~DynamicLibrary();
     DynamicLibrary(const DynamicLibrary&) = delete;
     DynamicLibrary& operator=(const DynamicLibrary&) = delete;
-    bool Open(const std::string& name);  // by name, through the platform's library search
+    // A bare name goes through the platform's library search; a path with a folder loads that
+    // file, and on Windows the libraries it needs are looked for in its folder first. False
+    // with the loader's own message in `error` (when given).
+    bool Open(const std::string& name, std::string* error = nullptr);
     void* Symbol(const char* name) const;
     bool IsOpen() const { return handle_ != nullptr; }
     void Close();

@@ -155,7 +155,7 @@ static std::string D2xxCandidate(const DriverOptions& o, const DevicesOptions& d
                 (cfg && *cfg ? "ZELK_SIM_CONFIG=" + std::string(cfg) : "default bench, ZELK_SIM_CONFIG unset") + ")";
         fs::path dir = fs::path(driver).parent_path();
         for (fs::path p : {dir / ".." / "d2xx" / kD2xxFileName, dir / "d2xx" / kD2xxFileName,
-                           fs::path(ExecutableDirectory()) / ".." / "d2xx" / kD2xxFileName})
+                           fs::path(plat::ExecutableDirectory()) / ".." / "d2xx" / kD2xxFileName})
             if (fs::exists(p)) return fs::weakly_canonical(p).string();
     }
     *what = "FTDI's D2XX library found by the system's library search";
@@ -165,7 +165,7 @@ static std::string D2xxCandidate(const DriverOptions& o, const DevicesOptions& d
 int CmdDevices(const DriverOptions& o, const DevicesOptions& d) {
     std::string what;
     std::string path = D2xxCandidate(o, d, &what);
-    Library lib;
+    plat::DynamicLibrary lib;
     std::string error;
     if (!lib.Open(path, &error)) {
         Error("cannot load " + path + ": " + error);

@@ -44,7 +44,7 @@ double AsReal(const Value& v) {
 bool AsBool(const Value& v) { return v.payload[0] != 0; }
 
 template <typename F>
-static bool Bind(const Library& lib, const char* name, F& fn, std::string* missing) {
+static bool Bind(const plat::DynamicLibrary& lib, const char* name, F& fn, std::string* missing) {
     fn = reinterpret_cast<F>(lib.Symbol(name));
     if (!fn && missing->empty()) *missing = name;
     return fn != nullptr;
@@ -104,7 +104,7 @@ std::string DriverLibrary::QueryVersion() const {
 
 std::string DefaultDriverPath() {
     namespace fs = std::filesystem;
-    std::string dir = ExecutableDirectory();
+    std::string dir = plat::ExecutableDirectory();
     fs::path beside = fs::path(dir) / kSimDriverFileName;
     if (fs::exists(beside)) return beside.string();
     fs::path tree = fs::path(dir) / ".." / "sim" / kSimDriverFileName;

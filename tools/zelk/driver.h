@@ -13,6 +13,7 @@
 #include "zelk2716e.h"
 
 #include "host_platform.h"
+#include "platform/platform.h"
 
 namespace zelk::tool {
 
@@ -69,7 +70,7 @@ public:
     std::string QueryVersion() const;
 
 private:
-    Library lib_;
+    plat::DynamicLibrary lib_;
     std::string path_;
 };
 

@@ -1,34 +1,17 @@
-// What the tool needs of the operating system: loading a library, the executable's folder,
-// the window's message loop and Ctrl+C. Each platform has its own file.
+// What the tool needs of the operating system beyond the driver's platform layer (which loads
+// libraries and knows the executable's folder): the artifacts' file names, the window's
+// message loop and Ctrl+C. Each platform has its own file.
 #pragma once
 #include <ctime>
 #include <string>
 
 namespace zelk::tool {
 
-class Library {
-public:
-    Library() = default;
-    ~Library();
-    Library(const Library&) = delete;
-    Library& operator=(const Library&) = delete;
-    // False with the loader's own message in `error`.
-    bool Open(const std::string& path, std::string* error);
-    void* Symbol(const char* name) const;
-    bool IsOpen() const { return handle_ != nullptr; }
-
-private:
-    void* handle_ = nullptr;
-};
-
 // File names of the artifacts on this platform.
 extern const char* const kDriverFileName;     // the driver on real D2XX
 extern const char* const kSimDriverFileName;  // the driver with the simulated module
 extern const char* const kD2xxFileName;       // FTDI's D2XX library
 extern const char* const kToolFileName;
-
-// Folder of the running executable, with a trailing separator.
-std::string ExecutableDirectory();
 
 // Runs the calling thread's message loop (the driver window lives on it) for about `ms`
 // milliseconds; where there is no window system it only sleeps.

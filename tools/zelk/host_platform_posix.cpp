@@ -1,12 +1,10 @@
 #include "host_platform.h"
 
-#include <dlfcn.h>
 #include <signal.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <climits>
 #include <cstring>
 
 namespace zelk::tool {
@@ -15,30 +13,6 @@ const char* const kDriverFileName = "librq_zelk2716e.so";
 const char* const kSimDriverFileName = "librq_zelk2716e_sim.so";
 const char* const kD2xxFileName = "libftd2xx.so";
 const char* const kToolFileName = "zelk";
-
-Library::~Library() {
-    if (handle_) dlclose(handle_);
-}
-
-bool Library::Open(const std::string& path, std::string* error) {
-    dlerror();
-    handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle_ && error) {
-        const char* e = dlerror();
-        *error = e ? e : "dlopen failed";
-    }
-    return handle_ != nullptr;
-}
-
-void* Library::Symbol(const char* name) const { return handle_ ? dlsym(handle_, name) : nullptr; }
-
-std::string ExecutableDirectory() {
-    char buf[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) return "./";
-    std::string p(buf, static_cast<size_t>(n));
-    return p.substr(0, p.rfind('/') + 1);
-}
 
 void PumpMessages(int ms) {
     if (ms <= 0) return;

@@ -13,29 +13,6 @@ const char* const kSimDriverFileName = "rq_zelk2716e_sim.dll";
 const char* const kD2xxFileName = "ftd2xx.dll";
 const char* const kToolFileName = "zelk.exe";
 
-Library::~Library() {
-    if (handle_) FreeLibrary(static_cast<HMODULE>(handle_));
-}
-
-bool Library::Open(const std::string& path, std::string* error) {
-    // The driver looks for ftd2xx.dll in the ordinary search order, which starts at its own folder.
-    handle_ = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    if (!handle_ && error) *error = "LoadLibrary failed, error " + std::to_string(GetLastError());
-    return handle_ != nullptr;
-}
-
-void* Library::Symbol(const char* name) const {
-    return handle_ ? reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), name)) : nullptr;
-}
-
-std::string ExecutableDirectory() {
-    char buf[MAX_PATH];
-    DWORD n = GetModuleFileNameA(nullptr, buf, MAX_PATH);
-    std::string p(buf, n);
-    size_t cut = p.find_last_of("\\/");
-    return cut == std::string::npos ? ".\\" : p.substr(0, cut + 1);
-}
-
 namespace {
 std::atomic<bool> g_interrupted{false};
 BOOL WINAPI OnConsoleCtrl(DWORD type) {
