@@ -26,9 +26,6 @@ namespace {
 constexpr wchar_t kFormClass[] = L"TZelkForm1";
 constexpr wchar_t kPanelClass[] = L"TZelkPanel";
 constexpr UINT_PTR kTimer1Id = 1;
-// Posted to the window from another thread (Done on the notification thread, a reaper):
-// windows can only be destroyed by the thread that made them.
-constexpr UINT kDestroyOnOwnerThread = WM_APP + 0x2716;
 constexpr COLORREF kValueColour = RGB(0, 0, 255);
 
 std::wstring Wide(const std::string& cp1250) {
@@ -186,11 +183,18 @@ void DestroyOwnWindow(HWND h) {
     DestroyWindow(h);
 }
 
-// Detaches one of our panels from its view (EnumChildWindows callback).
-BOOL CALLBACK ForgetView(HWND child, LPARAM) {
-    wchar_t cls[32] = {0};
-    if (GetClassNameW(child, cls, 32) > 0 && lstrcmpW(cls, kPanelClass) == 0)
+// Gives a child of the driver's window a procedure of the system's (EnumChildWindows
+// callback; `editProc` is the channel field's own procedure): a panel the default one, the
+// subclassed field its own.
+BOOL CALLBACK HandBackToSystem(HWND child, LPARAM editProc) {
+    const auto proc = GetWindowLongPtrW(child, GWLP_WNDPROC);
+    if (proc == reinterpret_cast<LONG_PTR>(PanelProc)) {
+        RemovePropW(child, L"ZelkWhite");
         SetWindowLongPtrW(child, GWLP_USERDATA, 0);
+        SetWindowLongPtrW(child, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(DefWindowProcW));
+    } else if (proc == reinterpret_cast<LONG_PTR>(EditProc) && editProc != 0) {
+        SetWindowLongPtrW(child, GWLP_WNDPROC, editProc);
+    }
     return TRUE;
 }
 
@@ -204,12 +208,18 @@ public:
                 DestroyOwnWindow(hwnd_);
             } else {
                 // Done from the notification thread, or a reaper: only the owner can destroy
-                // the window. The form and its panels forget this view at once (their
-                // messages then go to the default procedure), and the owner destroys the
-                // window the next time it reads its queue; nothing here waits for that.
+                // the window, and nothing here may wait for it. The window and its children
+                // get the system's procedures back at once, so that no code of this library
+                // runs for them any more and the host may unload it right away; the window is
+                // hidden without waiting, and the owner's default procedure destroys it on
+                // the WM_CLOSE it reads next. Inside the gate, so that no refresh of this
+                // view runs meanwhile.
+                window::WindowGate gate;
+                EnumChildWindows(hwnd_, HandBackToSystem, reinterpret_cast<LPARAM>(editProc_));
                 SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
-                EnumChildWindows(hwnd_, ForgetView, 0);
-                PostMessageW(hwnd_, kDestroyOnOwnerThread, 0, 0);
+                SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(DefWindowProcW));
+                ShowWindowAsync(hwnd_, SW_HIDE);
+                PostMessageW(hwnd_, WM_CLOSE, 0, 0);
             }
         }
         window::WindowGate gate;
@@ -279,10 +289,6 @@ void AttachViewOnCreate(HWND h, UINT msg, LPARAM lp) {
 // of the form are not, but for its refresh: the form's are where activation changes, which
 // must not happen inside the gate (see DestroyOwnWindow).
 LRESULT CALLBACK FormProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
-    if (msg == kDestroyOnOwnerThread) {
-        DestroyOwnWindow(h);
-        return 0;
-    }
     AttachViewOnCreate(h, msg, lp);
     Win32View* v = ViewOfWindow(h);
     return v ? v->OnFormMessage(h, msg, wp, lp) : DefWindowProcW(h, msg, wp, lp);

@@ -5,6 +5,9 @@
 //  2. A callback that does not return until after DisposeDriver: Done and DisposeDriver
 //     come back within their bound, a new instance works in the same process, and the host
 //     may even unload the library before the callback returns into it.
+//  3. (Windows) A callback that calls Done itself, so that the driver window must go from the
+//     notification thread; the host unloads the library before its UI thread reads its queue
+//     again, and then reads it: the window goes without any code of the library.
 // Exit code 0 when every check holds.
 #include <atomic>
 #include <chrono>
@@ -103,6 +106,23 @@ std::atomic<void*> sendingInstance{nullptr};
 std::atomic<bool> uiInDone{false};
 std::atomic<int> dispatched{0};
 
+// Case 3: the callback ends its own instance.
+std::atomic<void*> selfEndingInstance{nullptr};
+std::atomic<ZelkDoneFn> selfEndingDone{nullptr};
+std::atomic<int> endedInCallback{0};
+
+void PumpFor(unsigned ms) {
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < ms) {
+        MSG m;
+        while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&m);
+            DispatchMessageW(&m);
+        }
+        Sleep(5);
+    }
+}
+
 LRESULT CALLBACK UiProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     if (msg == kNotifyMessage) {
         dispatched++;
@@ -114,6 +134,13 @@ LRESULT CALLBACK UiProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
 
 int32_t ZELK_CDECL Notify(uint32_t, int32_t, void* instance) {
 #if defined(_WIN32)
+    if (instance == selfEndingInstance.load()) {
+        if (endedInCallback.load() == 0) {
+            selfEndingDone.load()(instance);
+            endedInCallback++;
+        }
+        return 0;
+    }
     if (instance == sendingInstance.load()) {
         entered++;
         // Hand the notification to the UI thread once it is inside Done, as a GUI host does.
@@ -134,6 +161,18 @@ int32_t ZELK_CDECL Notify(uint32_t, int32_t, void* instance) {
     }
     otherCalls++;
     return 0;
+}
+
+bool BindExports(void* lib, Exports& x) {
+    x.MakeDriver = reinterpret_cast<ZelkMakeDriverFn>(Symbol(lib, "MakeDriver"));
+    x.DisposeDriver = reinterpret_cast<ZelkDisposeDriverFn>(Symbol(lib, "DisposeDriver"));
+    x.Done = reinterpret_cast<ZelkDoneFn>(Symbol(lib, "Done"));
+    x.InputRequestCompleted = reinterpret_cast<ZelkInputRequestCompletedFn>(Symbol(lib, "InputRequestCompleted"));
+    x.Init = reinterpret_cast<ZelkInitFn>(Symbol(lib, "Init"));
+    x.InputRequest = reinterpret_cast<ZelkInputRequestFn>(Symbol(lib, "InputRequest"));
+    x.InputFinalized = reinterpret_cast<ZelkInputFinalizedFn>(Symbol(lib, "InputFinalized"));
+    return x.MakeDriver && x.DisposeDriver && x.Done && x.InputRequestCompleted && x.Init && x.InputRequest &&
+           x.InputFinalized;
 }
 
 void* StartInstance(const Exports& x, const std::string& ini) {
@@ -190,6 +229,29 @@ void SendMessageDuringDone(const Exports& x, const std::string& ini, const std::
     returned = 0;
     DestroyWindow(uiWindow);
 }
+
+void UnloadBeforeTheWindowGoes(const std::string& ini) {
+    void* lib = OpenLibrary();
+    Exports x{};
+    CHECK(lib != nullptr && BindExports(lib, x));
+    if (lib == nullptr) return;
+    void* inst = x.MakeDriver();
+    selfEndingDone = x.Done;
+    selfEndingInstance = inst;
+    char msg[128] = {0};
+    CHECK(x.Init(inst, 0, ini.c_str(), 127, msg, 0, 0, 7, &Notify) == 1);
+    CHECK(FindWindowW(L"TZelkForm1", nullptr) != nullptr);
+    ReadUnfinished(x, inst);
+    CHECK(WaitUntil([] { return endedInCallback.load() == 1; }));
+    x.DisposeDriver(inst);
+    CloseLibrary(lib);
+    CHECK(WaitUntil([] { return !LibraryStillLoaded(); }, 30000));
+    // The window is still there: this thread has not read its queue since.
+    CHECK(FindWindowW(L"TZelkForm1", nullptr) != nullptr);
+    PumpFor(500);
+    CHECK(FindWindowW(L"TZelkForm1", nullptr) == nullptr);
+    std::printf("Done in the callback, library unloaded: the window went on the next read of the queue\n");
+}
 #endif
 
 }  // namespace
@@ -201,15 +263,7 @@ int main() {
         return 2;
     }
     Exports x{};
-    x.MakeDriver = reinterpret_cast<ZelkMakeDriverFn>(Symbol(lib, "MakeDriver"));
-    x.DisposeDriver = reinterpret_cast<ZelkDisposeDriverFn>(Symbol(lib, "DisposeDriver"));
-    x.Done = reinterpret_cast<ZelkDoneFn>(Symbol(lib, "Done"));
-    x.InputRequestCompleted = reinterpret_cast<ZelkInputRequestCompletedFn>(Symbol(lib, "InputRequestCompleted"));
-    x.Init = reinterpret_cast<ZelkInitFn>(Symbol(lib, "Init"));
-    x.InputRequest = reinterpret_cast<ZelkInputRequestFn>(Symbol(lib, "InputRequest"));
-    x.InputFinalized = reinterpret_cast<ZelkInputFinalizedFn>(Symbol(lib, "InputFinalized"));
-    if (!x.MakeDriver || !x.DisposeDriver || !x.Done || !x.InputRequestCompleted || !x.Init || !x.InputRequest ||
-        !x.InputFinalized) {
+    if (!BindExports(lib, x)) {
         std::fprintf(stderr, "exports missing\n");
         return 2;
     }
@@ -263,6 +317,9 @@ int main() {
     CHECK(WaitUntil([] { return !LibraryStillLoaded(); }, 30000));
 #else
     SleepMs(1500);  // the reaper frees the instance on the pinned library
+#endif
+#if defined(_WIN32)
+    UnloadBeforeTheWindowGoes(ini);
 #endif
     std::remove(ini.c_str());
     std::remove(log.c_str());
