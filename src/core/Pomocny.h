@@ -292,8 +292,10 @@ struct TData {
     std::unique_ptr<TForm1, WindowDeleter> Window;
     std::atomic<uint8_t> WindowCreated{0};
     std::atomic<uint8_t> ConversionPending{0};
-    // Done or DisposeDriver is waiting on the host's thread. While it waits it dispatches the
-    // messages sent to that thread, so the host's window procedure may call in again.
+    // Done or DisposeDriver is under way: kTeardownOnHostThread, or kTeardownInCallback when
+    // Done was called inside the host's notification function. While the host's thread waits
+    // it dispatches the messages sent to it, so its window procedure may call in again.
+    static constexpr uint8_t kTeardownOnHostThread = 1, kTeardownInCallback = 2;
     std::atomic<uint8_t> InTeardown{0};
     // DisposeDriver called from inside such a nested call: the outer call frees the instance.
     std::atomic<uint8_t> DisposeDeferred{0};

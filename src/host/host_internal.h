@@ -62,6 +62,9 @@ constexpr uint32_t kNotifyStopLimitMs = 1000;
 constexpr uint32_t kConversionStopLimitMs = 1000;
 // The reaper waits in slices of this length, as long as it takes.
 constexpr uint32_t kReaperSliceMs = 1000;
+// A reaper that must let a Done on another thread finish first looks this often (only when
+// the host disposes of an instance whose own notification function is inside Done).
+constexpr uint32_t kTeardownPollMs = 10;
 uint32_t AcqStopLimitMs(const TData& d);
 
 bool CallbackIsCurrent(const TData& d);

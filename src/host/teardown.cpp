@@ -106,11 +106,13 @@ void ReapAndFree(TData* d) {
 
 // Hands the last release of the instance to a reaper thread that keeps the library loaded
 // until it is done. Without a thread the instance is left allocated: a leak is better than
-// freeing memory that a running thread still uses.
-void HandToReaper(TData* d) {
+// freeing memory that a running thread still uses. `afterTeardown`: a Done under way on
+// another thread ends first (it stops the threads itself; the reaper only joins them).
+void HandToReaper(TData* d, bool afterTeardown = false) {
     ++liveReapers;
-    const bool started = plat::RunDetachedPinned([d] {
+    const bool started = plat::RunDetachedPinned([d, afterTeardown] {
         try {
+            while (afterTeardown && d->InTeardown) plat::SleepMs(kTeardownPollMs);
             ReapAndFree(d);
         } catch (...) {
         }
@@ -122,7 +124,7 @@ void HandToReaper(TData* d) {
 // Marks the host's thread as waiting inside Done or DisposeDriver (nested calls check it).
 class TeardownScope {
 public:
-    explicit TeardownScope(TData* d) : d_(d), outer_(d->InTeardown.exchange(1) == 0) {}
+    explicit TeardownScope(TData* d) : d_(d), outer_(Enter(d)) {}
     ~TeardownScope() {
         if (outer_) d_->InTeardown = 0;
     }
@@ -131,6 +133,11 @@ public:
     void Release() { outer_ = false; }
 
 private:
+    static bool Enter(TData* d) {
+        uint8_t none = 0;
+        const uint8_t where = CallbackIsCurrent(*d) ? TData::kTeardownInCallback : TData::kTeardownOnHostThread;
+        return d->InTeardown.compare_exchange_strong(none, where);
+    }
     TData* d_;
     bool outer_;
 };
@@ -224,7 +231,15 @@ void StopInstance(TData* d) {
 }
 
 void DisposeInstance(TData* d) {
-    if (d->InTeardown) {
+    const uint8_t teardown = d->InTeardown;
+    if (teardown == TData::kTeardownInCallback && !CallbackIsCurrent(*d)) {
+        // Done runs inside the host's notification function, on the notification thread,
+        // and the host may unload the library as soon as this returns: a reaper, which keeps
+        // the library loaded, frees the instance once that Done and the thread have ended.
+        HandToReaper(d, true);
+        return;
+    }
+    if (teardown != 0) {
         // Called by the host's window procedure while Done or DisposeDriver waits on this
         // thread: the outer call frees the instance when it is done with it.
         d->DisposeDeferred = 1;

@@ -5,7 +5,9 @@
 //  2. A callback that does not return until after DisposeDriver: Done and DisposeDriver
 //     come back within their bound, a new instance works in the same process, and the host
 //     may even unload the library before the callback returns into it.
-//  3. (Windows) A callback that calls Done itself, so that the driver window must go from the
+//  3. A callback that calls Done itself while the host ends the instance too, at once, and
+//     unloads the library: the callback's Done still runs in the library, which must stay.
+//  4. (Windows) A callback that calls Done itself, so that the driver window must go from the
 //     notification thread; the host unloads the library before its UI thread reads its queue
 //     again, and then reads it: the window goes without any code of the library.
 // Exit code 0 when every check holds.
@@ -93,6 +95,10 @@ std::string ReadFile(const std::string& path) {
 }
 
 // The behaviour of the notification function, chosen per instance.
+std::atomic<void*> doneInsideInstance{nullptr};
+std::atomic<ZelkDoneFn> doneInsideFn{nullptr};
+std::atomic<int> doneInsideEntered{0};
+std::atomic<int> doneInsideReturned{0};
 std::atomic<void*> blockingInstance{nullptr};
 std::atomic<int> entered{0};
 std::atomic<int> returned{0};
@@ -133,6 +139,13 @@ LRESULT CALLBACK UiProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
 #endif
 
 int32_t ZELK_CDECL Notify(uint32_t, int32_t, void* instance) {
+    if (instance == doneInsideInstance.load()) {
+        if (doneInsideEntered.exchange(1) == 0) {
+            doneInsideFn.load()(instance);
+            doneInsideReturned++;
+        }
+        return 0;
+    }
 #if defined(_WIN32)
     if (instance == selfEndingInstance.load()) {
         if (endedInCallback.load() == 0) {
@@ -254,6 +267,36 @@ void UnloadBeforeTheWindowGoes(const std::string& ini) {
 }
 #endif
 
+// Case 3. Done from the host returns at once while its callback's Done is under way, and
+// DisposeDriver leaves the freeing to a reaper that keeps the library loaded until then.
+void DisposeWhileTheCallbackIsInDone(const std::string& ini) {
+    void* lib = OpenLibrary();
+    Exports x{};
+    CHECK(lib != nullptr && BindExports(lib, x));
+    if (lib == nullptr) return;
+    void* inst = x.MakeDriver();
+    doneInsideFn = x.Done;
+    doneInsideInstance = inst;
+    char msg[128] = {0};
+    CHECK(x.Init(inst, 0, ini.c_str(), 127, msg, 0, 0, 7, &Notify) == 1);
+    ReadUnfinished(x, inst);
+    CHECK(WaitUntil([] { return doneInsideEntered.load() == 1; }));
+    SleepMs(20);  // the callback's Done waits at least 200 ms for the acquisition thread
+    const auto t = std::chrono::steady_clock::now();
+    x.Done(inst);
+    x.DisposeDriver(inst);
+    const long ms = MsSince(t);
+    CloseLibrary(lib);
+    CHECK(ms < kReturnBoundMs);
+    CHECK(WaitUntil([] { return doneInsideReturned.load() == 1; }));
+#if defined(_WIN32)
+    CHECK(WaitUntil([] { return !LibraryStillLoaded(); }, 30000));
+#else
+    SleepMs(1500);  // the reaper frees the instance on the pinned library
+#endif
+    std::printf("Done inside the callback, DisposeDriver and unload meanwhile: %ld ms, the callback returned\n", ms);
+}
+
 }  // namespace
 
 int main() {
@@ -318,6 +361,7 @@ int main() {
 #else
     SleepMs(1500);  // the reaper frees the instance on the pinned library
 #endif
+    DisposeWhileTheCallbackIsInDone(ini);
 #if defined(_WIN32)
     UnloadBeforeTheWindowGoes(ini);
 #endif
