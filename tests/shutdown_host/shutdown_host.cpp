@@ -95,10 +95,11 @@ std::string ReadFile(const std::string& path) {
 }
 
 // The behaviour of the notification function, chosen per instance.
-std::atomic<void*> doneInsideInstance{nullptr};
-std::atomic<ZelkDoneFn> doneInsideFn{nullptr};
-std::atomic<int> doneInsideEntered{0};
-std::atomic<int> doneInsideReturned{0};
+// Cases 3 and 4: the callback ends its own instance with Done, once.
+std::atomic<void*> selfEndingInstance{nullptr};
+std::atomic<ZelkDoneFn> selfEndingDone{nullptr};
+std::atomic<int> selfEndingEntered{0};
+std::atomic<int> selfEndingReturned{0};
 std::atomic<void*> blockingInstance{nullptr};
 std::atomic<int> entered{0};
 std::atomic<int> returned{0};
@@ -111,11 +112,6 @@ HWND uiWindow = nullptr;
 std::atomic<void*> sendingInstance{nullptr};
 std::atomic<bool> uiInDone{false};
 std::atomic<int> dispatched{0};
-
-// Case 3: the callback ends its own instance.
-std::atomic<void*> selfEndingInstance{nullptr};
-std::atomic<ZelkDoneFn> selfEndingDone{nullptr};
-std::atomic<int> endedInCallback{0};
 
 void PumpFor(unsigned ms) {
     const DWORD start = GetTickCount();
@@ -139,21 +135,14 @@ LRESULT CALLBACK UiProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
 #endif
 
 int32_t ZELK_CDECL Notify(uint32_t, int32_t, void* instance) {
-    if (instance == doneInsideInstance.load()) {
-        if (doneInsideEntered.exchange(1) == 0) {
-            doneInsideFn.load()(instance);
-            doneInsideReturned++;
+    if (instance == selfEndingInstance.load()) {
+        if (selfEndingEntered.exchange(1) == 0) {
+            selfEndingDone.load()(instance);
+            selfEndingReturned++;
         }
         return 0;
     }
 #if defined(_WIN32)
-    if (instance == selfEndingInstance.load()) {
-        if (endedInCallback.load() == 0) {
-            selfEndingDone.load()(instance);
-            endedInCallback++;
-        }
-        return 0;
-    }
     if (instance == sendingInstance.load()) {
         entered++;
         // Hand the notification to the UI thread once it is inside Done, as a GUI host does.
@@ -204,6 +193,24 @@ void ReadUnfinished(const Exports& x, void* inst) {
     x.InputRequestCompleted(inst);
 }
 
+// Loads the library afresh and starts an instance whose callback calls Done on it; returns
+// once the first notification has entered the callback (null when the library is missing).
+void* StartSelfEnding(const std::string& ini, void*& lib, Exports& x) {
+    lib = OpenLibrary();
+    CHECK(lib != nullptr && BindExports(lib, x));
+    if (lib == nullptr) return nullptr;
+    void* inst = x.MakeDriver();
+    selfEndingEntered = 0;
+    selfEndingReturned = 0;
+    selfEndingDone = x.Done;
+    selfEndingInstance = inst;
+    char msg[128] = {0};
+    CHECK(x.Init(inst, 0, ini.c_str(), 127, msg, 0, 0, 7, &Notify) == 1);
+    ReadUnfinished(x, inst);
+    CHECK(WaitUntil([] { return selfEndingEntered.load() == 1; }));
+    return inst;
+}
+
 #if defined(_WIN32)
 void SendMessageDuringDone(const Exports& x, const std::string& ini, const std::string& log) {
     WNDCLASSW wc{};
@@ -244,18 +251,12 @@ void SendMessageDuringDone(const Exports& x, const std::string& ini, const std::
 }
 
 void UnloadBeforeTheWindowGoes(const std::string& ini) {
-    void* lib = OpenLibrary();
+    void* lib = nullptr;
     Exports x{};
-    CHECK(lib != nullptr && BindExports(lib, x));
-    if (lib == nullptr) return;
-    void* inst = x.MakeDriver();
-    selfEndingDone = x.Done;
-    selfEndingInstance = inst;
-    char msg[128] = {0};
-    CHECK(x.Init(inst, 0, ini.c_str(), 127, msg, 0, 0, 7, &Notify) == 1);
+    void* inst = StartSelfEnding(ini, lib, x);
+    if (inst == nullptr) return;
     CHECK(FindWindowW(L"TZelkForm1", nullptr) != nullptr);
-    ReadUnfinished(x, inst);
-    CHECK(WaitUntil([] { return endedInCallback.load() == 1; }));
+    CHECK(WaitUntil([] { return selfEndingReturned.load() == 1; }));
     x.DisposeDriver(inst);
     CloseLibrary(lib);
     CHECK(WaitUntil([] { return !LibraryStillLoaded(); }, 30000));
@@ -270,17 +271,10 @@ void UnloadBeforeTheWindowGoes(const std::string& ini) {
 // Case 3. Done from the host returns at once while its callback's Done is under way, and
 // DisposeDriver leaves the freeing to a reaper that keeps the library loaded until then.
 void DisposeWhileTheCallbackIsInDone(const std::string& ini) {
-    void* lib = OpenLibrary();
+    void* lib = nullptr;
     Exports x{};
-    CHECK(lib != nullptr && BindExports(lib, x));
-    if (lib == nullptr) return;
-    void* inst = x.MakeDriver();
-    doneInsideFn = x.Done;
-    doneInsideInstance = inst;
-    char msg[128] = {0};
-    CHECK(x.Init(inst, 0, ini.c_str(), 127, msg, 0, 0, 7, &Notify) == 1);
-    ReadUnfinished(x, inst);
-    CHECK(WaitUntil([] { return doneInsideEntered.load() == 1; }));
+    void* inst = StartSelfEnding(ini, lib, x);
+    if (inst == nullptr) return;
     SleepMs(20);  // the callback's Done waits at least 200 ms for the acquisition thread
     const auto t = std::chrono::steady_clock::now();
     x.Done(inst);
@@ -288,7 +282,7 @@ void DisposeWhileTheCallbackIsInDone(const std::string& ini) {
     const long ms = MsSince(t);
     CloseLibrary(lib);
     CHECK(ms < kReturnBoundMs);
-    CHECK(WaitUntil([] { return doneInsideReturned.load() == 1; }));
+    CHECK(WaitUntil([] { return selfEndingReturned.load() == 1; }));
 #if defined(_WIN32)
     CHECK(WaitUntil([] { return !LibraryStillLoaded(); }, 30000));
 #else
