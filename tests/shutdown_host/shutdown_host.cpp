@@ -193,6 +193,16 @@ void ReadUnfinished(const Exports& x, void* inst) {
     x.InputRequestCompleted(inst);
 }
 
+// After the host has unloaded the library: once the reaper has freed the instance it lets
+// the library go (Windows); on POSIX the library stays mapped and the reaper is given time.
+void WaitForTheReaperToLetGo() {
+#if defined(_WIN32)
+    CHECK(WaitUntil([] { return !LibraryStillLoaded(); }, 30000));
+#else
+    SleepMs(1500);
+#endif
+}
+
 // Loads the library afresh and starts an instance whose callback calls Done on it; returns
 // once the first notification has entered the callback (null when the library is missing).
 void* StartSelfEnding(const std::string& ini, void*& lib, Exports& x) {
@@ -283,11 +293,7 @@ void DisposeWhileTheCallbackIsInDone(const std::string& ini) {
     CloseLibrary(lib);
     CHECK(ms < kReturnBoundMs);
     CHECK(WaitUntil([] { return selfEndingReturned.load() == 1; }));
-#if defined(_WIN32)
-    CHECK(WaitUntil([] { return !LibraryStillLoaded(); }, 30000));
-#else
-    SleepMs(1500);  // the reaper frees the instance on the pinned library
-#endif
+    WaitForTheReaperToLetGo();
     std::printf("Done inside the callback, DisposeDriver and unload meanwhile: %ld ms, the callback returned\n", ms);
 }
 
@@ -349,12 +355,7 @@ int main() {
     CloseLibrary(lib);
     release = true;
     CHECK(WaitUntil([] { return returned.load() == 1; }));
-#if defined(_WIN32)
-    // Once the reaper has freed the instance it lets the library go.
-    CHECK(WaitUntil([] { return !LibraryStillLoaded(); }, 30000));
-#else
-    SleepMs(1500);  // the reaper frees the instance on the pinned library
-#endif
+    WaitForTheReaperToLetGo();
     DisposeWhileTheCallbackIsInDone(ini);
 #if defined(_WIN32)
     UnloadBeforeTheWindowGoes(ini);
