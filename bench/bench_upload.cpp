@@ -1,6 +1,7 @@
 // Upload throughput: UploadRecords moving records from the simulated module (no bandwidth
 // cap, manual clock) into the record file, in MB/s and records/s of the driver's side.
-// Usage: bench_upload [megabytes]
+// Usage: bench_upload [megabytes] [flush]: flush is the record file's flush interval in ms
+// (default: the driver's), 0 flushes after every block, "never" not at all.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +19,7 @@ using namespace zelk;
 
 int main(int argc, char** argv) {
     const double megabytes = argc > 1 ? std::atof(argv[1]) : 50.0;
+    const std::string flush = argc > 2 ? argv[2] : std::to_string(kRecordFileSyncMs);
     char tmpl[] = "/tmp/zelk_bench_XXXXXX";
     if (!mkdtemp(tmpl)) return 1;
     const std::string dir = std::string(tmpl) + "/";
@@ -34,9 +36,10 @@ int main(int argc, char** argv) {
     d.Cfg.ModuleSerial = "12000001";
     d.Cfg.ConvDirectory = dir;
     d.Cfg.ConvFileType = 0;
-    ResetDeviceBlock(d, false);
+    ResetDeviceBlock(d, DeviceReset::Everything);
     BuildChannelTable(d);
     d.D2xx = &sim::InProcessD2xx();
+    d.RecordFileSyncMs = flush == "never" ? UINT32_MAX : static_cast<uint32_t>(std::atol(flush.c_str()));
     OpenModule(&d);
     if (DeviceStatusCode(d) != 0) return 1;
     {
@@ -70,7 +73,7 @@ int main(int argc, char** argv) {
     std::printf("UploadRecords      %.3f s  %.1f MB/s  %.0f records/s\n", up, stored * 38 / up / 1e6, stored / up);
     std::printf("simulator          %.3f s producing the records\n", std::chrono::duration<double>(inSim).count());
     std::printf("dropped by module  %llu\n", static_cast<unsigned long long>(bench.State(0).records_dropped));
-    std::printf("upload_mbs %.1f\n", stored * 38 / up / 1e6);  // key line for scripts/bench
+    std::printf("upload_mbs %s %.1f\n", flush.c_str(), stored * 38 / up / 1e6);  // key line for scripts/bench
     d.Device.ReqStartStop = 1;
     {
         plat::LockGuard g(d.DataLock);

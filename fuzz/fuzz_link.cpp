@@ -228,7 +228,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // An instance as MakeDriver leaves it, without the host layer around it.
     g_d = new TData;
     SetConfigDefaults(g_d->Cfg);
-    ResetDeviceBlock(*g_d, false);
+    ResetDeviceBlock(*g_d, DeviceReset::Everything);
     BuildChannelTable(*g_d);
     std::atexit([] {
         delete g_d;
@@ -252,7 +252,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // One instance for every input, its device block, settings and status reset as a new
     // instance has them; the channel values left by earlier inputs steer no link path.
     TData* d = g_d;
-    ResetDeviceBlock(*d, false);
+    ResetDeviceBlock(*d, DeviceReset::Everything);
     SetDeviceStatus(*d, 0, StatusTexts[0]);
     d->ConversionPending = 0;
     d->D2xx = &api;
@@ -294,7 +294,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             default: d->Device.HandleValid = 0; d->Device.ModuleReady = 0; break;
         }
     }
-    ResetDeviceBlock(*d, false);  // closes the record file of a measurement left running
+    ResetDeviceBlock(*d, DeviceReset::Everything);  // closes the record file of a measurement left running
     d->D2xx = nullptr;
     if (started) RemoveRecordFiles();
     g_ctl = g_dat = ByteStream();

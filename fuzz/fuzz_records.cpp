@@ -129,7 +129,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fs::create_directories(g_dir);
     g_d = new TData;
     SetConfigDefaults(g_d->Cfg);
-    ResetDeviceBlock(*g_d, false);
+    ResetDeviceBlock(*g_d, DeviceReset::Everything);
     BuildChannelTable(*g_d);
     std::atexit([] {
         delete g_d;

@@ -113,7 +113,7 @@ void TThreadZELK::Execute() {
         // Retry, counted from the start or the last retry, not from the failure.
         if (!StatusOk(*d) && plat::TickCount() - lastRetry >= kRetryIntervalMs) {
             Tud(d, "TUD 2d");
-            if (d->Device.ModuleReady != 0) CloseModule(d);
+            if (d->Device.ModuleReady != 0) CloseModule(d, DeviceReset::KeepSettingsAndOutcome);
             if (leave()) return false;
             if (d->Device.ModuleReady == 0) OpenModule(d);
             if (StatusOk(*d)) WriteLog(d, "Nalezen USB modul", 0);

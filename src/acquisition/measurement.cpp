@@ -27,14 +27,6 @@ constexpr uint8_t kStatusDisk = 16;
 
 const char* RecordFileErrorText() { return "Chyba ukládání naměřených dat"_cp; }
 
-void SetMeasurementStatus(TData* d, int32_t v) {
-    d->Device.MeasurementStatus = v;
-    plat::LockGuard g(d->DataLock);
-    TJedenKanal& ch = d->Channels[ZELK_CH_MEASURE_STATUS];
-    ch.LongValue = static_cast<uint32_t>(v);
-    ch.TextValue = text::Decimal(v);
-}
-
 bool ModuleUsable(const TData* d) { return d->Device.HandleValid.load() != 0 && d->Device.ModuleReady.load() != 0; }
 
 void CommandFailed(TData* d, const char* tagAndMarker, const std::string& err) {
@@ -44,9 +36,21 @@ void CommandFailed(TData* d, const char* tagAndMarker, const std::string& err) {
 
 // Every end of a measurement closes its record file, so that the file is complete for the
 // conversion and for other programs and no handle outlives the measurement.
+// The file is flushed first: the measurement's last records survive a power cut as well.
 void CloseRecordFile(TData* d) {
+    if (d->Device.RecordFile.IsOpen()) d->Device.RecordFile.Flush();
     d->Device.RecordFile.Close();
     d->Device.PartialBytes = 0;
+}
+
+// Flushes the record file once the sync interval has passed since the last flush. A flush
+// that fails is a write that failed: the disk did not take the records.
+bool SyncRecordFileWhenDue(TData* d) {
+    TZarizeni& z = d->Device;
+    const uint32_t now = plat::TickCount();
+    if (now - z.RecordFileSyncTick < d->RecordFileSyncMs) return true;
+    z.RecordFileSyncTick = now;
+    return z.RecordFile.Flush();
 }
 
 void RecordFileFailed(TData* d, const char* tagAndMarker) {
@@ -55,7 +59,7 @@ void RecordFileFailed(TData* d, const char* tagAndMarker) {
     WriteLog(d, std::string(tagAndMarker) + RecordFileErrorText(), 1);
     SetDeviceStatus(*d, kStatusDisk, StatusText(kStatusDisk, RecordFileErrorText()));
     d->Device.MeasurementRunning = 0;
-    SetMeasurementStatus(d, ZELK_MEASURE_FILE_FAILED);
+    SetMeasurementStatus(*d, ZELK_MEASURE_FILE_FAILED);
 }
 
 void D2xxFailed(TData* d, const char* tagAndMarker, const char* function, usb::FT_STATUS s) {
@@ -64,7 +68,7 @@ void D2xxFailed(TData* d, const char* tagAndMarker, const char* function, usb::F
     WriteLog(d, std::string(tagAndMarker) + err, 1);
     SetDeviceStatus(*d, kStatusD2xx, StatusText(kStatusD2xx, err));
     d->Device.MeasurementRunning = 0;
-    SetMeasurementStatus(d, ZELK_MEASURE_COMMAND_FAILED);
+    SetMeasurementStatus(*d, ZELK_MEASURE_COMMAND_FAILED);
 }
 
 // The shortest period the settings allow, the period raised or lowered into range and put
@@ -125,12 +129,24 @@ void FillSnapshot(MeasurementSnapshot& snap, const ModuleSettings& s, int32_t li
         RecordBytesOf(snap.SnapChannelCount, snap.SnapCnt0Enable, snap.SnapCnt1Enable, snap.SnapDinDoutEnable);
 }
 
-void HandOver(TData* d, const char* marker) {
+// In DBF mode a measurement that has not been handed over yet goes to a conversion thread.
+bool HandOverIfPending(TData* d, const char* marker) {
+    if (d->Cfg.ConvFileType != 1 || d->ConversionPending.load() == 0) return false;
     d->ConversionPending = 0;
     WriteLog(d, marker, 3);
     d->Device.MeasurementRunning = 0;
-    SetMeasurementStatus(d, ZELK_MEASURE_CONVERTING);
+    SetMeasurementStatus(*d, ZELK_MEASURE_CONVERTING);
     StartConversionThread(d);
+    return true;
+}
+
+// The status of a measurement that ended normally. After a hand-over the conversion may
+// already have failed and put its own status in place of "being converted": that one stays.
+void EndMeasurement(TData* d, bool handedOver) {
+    if (handedOver)
+        EndConversionHandOver(*d);
+    else
+        SetMeasurementStatus(*d, ZELK_MEASURE_IDLE);
 }
 
 void StartMeasurement(TData* d) {
@@ -156,20 +172,20 @@ void StartMeasurement(TData* d) {
     WriteLog(d, "Z_SS (3)", 3);
     if (!usb::ModuleReset(api, z.Handle, err)) {
         CommandFailed(d, "Z_SS (3a) ", err);
-        SetMeasurementStatus(d, ZELK_MEASURE_COMMAND_FAILED);
+        SetMeasurementStatus(*d, ZELK_MEASURE_COMMAND_FAILED);
         return;
     }
     WriteLog(d, "Z_SS (4)", 3);
     if (!usb::ModuleWriteLong(api, z.Handle, 0, err)) {
         CommandFailed(d, "Z_SS (4a) ", err);
-        SetMeasurementStatus(d, ZELK_MEASURE_COMMAND_FAILED);
+        SetMeasurementStatus(*d, ZELK_MEASURE_COMMAND_FAILED);
         return;
     }
     WriteLog(d, "Z_SS (5)", 3);
     usb::TimerConfigBlock block{};
     if (!usb::ModuleReadConfig(api, z.Handle, static_cast<uint32_t>(d->Cfg.UsbTimeout), block, err)) {
         CommandFailed(d, "Z_SS (5a) ", err);
-        SetMeasurementStatus(d, ZELK_MEASURE_COMMAND_FAILED);
+        SetMeasurementStatus(*d, ZELK_MEASURE_COMMAND_FAILED);
         return;
     }
     AdjustPeriod(d);
@@ -182,7 +198,7 @@ void StartMeasurement(TData* d) {
     WriteLog(d, "Z_SS (6)", 3);
     if (!usb::ModuleWriteConfig(api, z.Handle, block, err)) {
         CommandFailed(d, "Z_SS (6a) ", err);
-        SetMeasurementStatus(d, ZELK_MEASURE_COMMAND_FAILED);
+        SetMeasurementStatus(*d, ZELK_MEASURE_COMMAND_FAILED);
         return;
     }
 
@@ -199,6 +215,7 @@ void StartMeasurement(TData* d) {
         return;
     }
     z.RecordFileOk = 1;
+    z.RecordFileSyncTick = plat::TickCount();
     WriteLog(d, "Z_SS (8)", 3);
     if (!usb::ModuleStart(api, z.Handle, err)) {
         CloseRecordFile(d);
@@ -207,7 +224,7 @@ void StartMeasurement(TData* d) {
     }
     z.StoredRecordCount = 0;
     z.MeasurementRunning = 1;
-    SetMeasurementStatus(d, ZELK_MEASURE_RUNNING);
+    SetMeasurementStatus(*d, ZELK_MEASURE_RUNNING);
     z.MeasurementStartTick = plat::TickCount();
     d->ConversionPending = 1;
     WriteLog(d, "Z_SS (99)", 2);
@@ -223,10 +240,10 @@ void StopMeasurement(TData* d) {
         CommandFailed(d, "Z_SS (10a) ", err);
         return;
     }
-    if (d->Cfg.ConvFileType == 1 && d->ConversionPending.load() != 0) HandOver(d, "Z_SS (11)");
+    const bool handedOver = HandOverIfPending(d, "Z_SS (11)");
     d->ConversionPending = 0;
     z.MeasurementRunning = 0;
-    SetMeasurementStatus(d, ZELK_MEASURE_IDLE);
+    EndMeasurement(d, handedOver);
     WriteLog(d, "Z_SS (99)", 2);
 }
 
@@ -261,7 +278,7 @@ void StartStopMeasurement(TData* d) {
     if (!d) return;
     TZarizeni& z = d->Device;
     if (z.ReqStartStop.exchange(0) == 0) return;
-    SetMeasurementStatus(d, ZELK_MEASURE_IDLE);
+    SetMeasurementStatus(*d, ZELK_MEASURE_IDLE);
     WriteLog(d, "Z_SS (0)", 2);
     if (!ModuleUsable(d)) {
         WriteLog(d, "Z_SS (0a)", 2);
@@ -322,11 +339,11 @@ void UploadRecords(TData* d) {
             if (!reset) {
                 CommandFailed(d, "UD (10a) ", err);
                 z.MeasurementRunning = 0;
-                SetMeasurementStatus(d, ZELK_MEASURE_COMMAND_FAILED);
+                SetMeasurementStatus(*d, ZELK_MEASURE_COMMAND_FAILED);
                 return;
             }
             z.MeasurementRunning = 0;
-            SetMeasurementStatus(d, ZELK_MEASURE_NO_DATA);
+            SetMeasurementStatus(*d, ZELK_MEASURE_NO_DATA);
         }
         WriteLog(d, "UD (99)", 2);
         return;
@@ -361,7 +378,8 @@ void UploadRecords(TData* d) {
         cut = true;
     }
     const usb::DWORD whole = static_cast<usb::DWORD>(records * r);
-    if (z.RecordFileOk.load() != 0 && whole > 0 && !records::AppendRecordBlock(z.RecordFile, buffer.data(), whole)) {
+    const bool appending = z.RecordFileOk.load() != 0 && whole > 0;
+    if (appending && !records::AppendRecordBlock(z.RecordFile, buffer.data(), whole)) {
         RecordFileFailed(d, "UD (1d) ");
         return;
     }
@@ -369,6 +387,11 @@ void UploadRecords(TData* d) {
     std::memcpy(z.PartialRecord.data(), buffer.data() + whole, z.PartialBytes);
     z.StoredRecordCount = stored + records;
     WriteLog(d, "UD (1e) U=" + std::to_string(stored + records), 3);
+    // The block is in the file and counted; a flush that fails means the disk did not take it.
+    if (appending && !SyncRecordFileWhenDue(d)) {
+        RecordFileFailed(d, "UD (1d) ");
+        return;
+    }
     if (records > 0) DecodeSamples(d, buffer.data());
 
     if (limit != 0 && stored + records >= limit) {
@@ -380,9 +403,9 @@ void UploadRecords(TData* d) {
             CommandFailed(d, "UD (2a) ", err);
             return;
         }
-        if (d->Cfg.ConvFileType == 1 && d->ConversionPending.load() != 0) HandOver(d, "UD (3)");
+        const bool handedOver = HandOverIfPending(d, "UD (3)");
         z.MeasurementRunning = 0;
-        SetMeasurementStatus(d, ZELK_MEASURE_IDLE);
+        EndMeasurement(d, handedOver);
     }
     // Only a block that brought a record counts as data for the no-data timeout.
     if (records > 0) z.MeasurementStartTick = plat::TickCount();

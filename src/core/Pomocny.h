@@ -28,6 +28,9 @@ constexpr int kAnalogCount = ZELK_CH_AIN_LAST - ZELK_CH_AIN0 + 1;
 constexpr int kSettleCount = ZELK_CH_SETTLE_LAST - ZELK_CH_SETTLE0 + 1;  // one settle time per range
 static_assert(kSettleCount == static_cast<int>(kRangeCount));
 
+// The record file's flush interval while a measurement runs (see TData::RecordFileSyncMs).
+constexpr uint32_t kRecordFileSyncMs = 1000;
+
 // Host notification function: callback(userValue, kind, instance), cdecl.
 using HostCallbackFn = int32_t (*)(uint32_t userValue, int32_t kind, void* instance);
 
@@ -117,6 +120,8 @@ struct TZarizeni {
     std::atomic<uint8_t> RecordFileOk{0};
     // The record file of the running measurement, open from its start to its end.
     plat::File RecordFile;
+    // When the record file was last flushed to stable storage (acquisition thread).
+    uint32_t RecordFileSyncTick = 0;
     // The first bytes of a record that a short FT_Read tore; the next upload completes it.
     std::array<uint8_t, 38> PartialRecord{};
     uint32_t PartialBytes = 0;
@@ -278,6 +283,9 @@ struct TData {
     std::atomic<uint8_t> InputBatchComplete{0};
     std::atomic<uint8_t> OutputBatchComplete{0};
     int32_t LastStopWaitMs = 0;
+    // How often a running measurement's record file is flushed to stable storage: a crash or
+    // a power cut loses at most the records of this interval. 0 flushes after every block.
+    uint32_t RecordFileSyncMs = kRecordFileSyncMs;
     MeasurementSnapshot Snapshot;  // DataLock
     std::unique_ptr<LogState, LogStateDeleter> Log;  // LogFile and LogLock
     std::unique_ptr<TThreadZELK> AcqThread;
@@ -322,8 +330,24 @@ void SetDeviceStatus(TData& d, uint8_t code, const std::string& text);
 StatusPair GetDeviceStatus(const TData& d);
 uint8_t DeviceStatusCode(const TData& d);
 
-// Reset of the device block. `keepSettings` keeps the analog and timer settings in effect
-// (used when the module is closed, so that a reconnect measures with what the host set).
-void ResetDeviceBlock(TData& d, bool keepSettings);
+// What a reset of the device block keeps besides the identity it takes from the configuration.
+enum class DeviceReset : uint8_t {
+    // MakeDriver and Init: the built-in settings, no measurement outcome.
+    Everything,
+    // Done's close: the analog and timer settings in effect stay (a reconnect measures with
+    // what the host set); the outcome of the last measurement goes with the instance's run.
+    KeepSettings,
+    // The retry's close: the settings and the outcome of the last measurement (its status,
+    // stored count and record-file path) stay, so that a measurement that failed is still
+    // reported as failed once the module is back, until the host starts the next one.
+    KeepSettingsAndOutcome,
+};
+void ResetDeviceBlock(TData& d, DeviceReset what);
+
+// MeasurementStatus and channel 203, which shows it, written together.
+void SetMeasurementStatus(TData& d, int32_t status);
+// Ends the hand-over of a measurement to its conversion: the status "being converted" becomes
+// "no measurement" unless the conversion has already reported a failure in its place.
+void EndConversionHandOver(TData& d);
 
 }  // namespace zelk

@@ -1,4 +1,5 @@
 #include "config/log.h"
+#include "config/numtext.h"
 #include "config/text.h"
 #include "core/Pomocny.h"
 #include "zelk2716e.h"
@@ -17,15 +18,19 @@ void ResetModuleSettings(ModuleSettings& s) {
     s.SettleTime = {0, 0, 0, 0, 3, 8};
 }
 
-void ResetDeviceBlock(TData& d, bool keepSettings) {
+void ResetDeviceBlock(TData& d, DeviceReset what) {
     TZarizeni& z = d.Device;
+    const bool keepOutcome = what == DeviceReset::KeepSettingsAndOutcome;
+    // A measurement that the close ends was ended by the module's failure, whatever status it
+    // showed while it ran (a stop that failed at its reset leaves "running").
+    if (keepOutcome && z.MeasurementRunning.load() != 0) z.MeasurementStatus = ZELK_MEASURE_COMMAND_FAILED;
     {
         plat::LockGuard g(d.DataLock);
         z.SerialNumber = d.Cfg.ModuleSerial;
         z.ModuleType = "---";
         z.ControllerText = "---";
-        z.RecordFilePath.clear();
-        if (!keepSettings) {
+        if (!keepOutcome) z.RecordFilePath.clear();
+        if (what == DeviceReset::Everything) {
             ResetModuleSettings(z.Settings);
             ResetSnapshot(d.Snapshot);
         }
@@ -35,9 +40,11 @@ void ResetDeviceBlock(TData& d, bool keepSettings) {
     z.HandleValid = 0;
     z.ModuleReady = 0;
     z.MeasurementRunning = 0;
-    z.StoredRecordCount = 0;
     z.RequestedRecordCount = 0;
-    z.MeasurementStatus = ZELK_MEASURE_IDLE;
+    if (!keepOutcome) {
+        z.StoredRecordCount = 0;
+        z.MeasurementStatus = ZELK_MEASURE_IDLE;
+    }
     z.RecordFileOk = 0;
     z.RecordFile.Close();
     z.PartialBytes = 0;
@@ -50,6 +57,23 @@ void ResetDeviceBlock(TData& d, bool keepSettings) {
     z.ReqStartStop = 0;
     z.DinValue = 0;
     z.DoutValue = 0;
+}
+
+// Under DataLock, so that the status and its channel change together and the end of a
+// hand-over cannot come between a conversion's failure report and its channel.
+void SetMeasurementStatus(TData& d, int32_t status) {
+    plat::LockGuard g(d.DataLock);
+    d.Device.MeasurementStatus = status;
+    TJedenKanal& ch = d.Channels[ZELK_CH_MEASURE_STATUS];
+    ch.LongValue = static_cast<uint32_t>(status);
+    ch.TextValue = text::Decimal(status);
+}
+
+void EndConversionHandOver(TData& d) {
+    plat::LockGuard g(d.DataLock);
+    int32_t converting = ZELK_MEASURE_CONVERTING;
+    if (d.Device.MeasurementStatus.compare_exchange_strong(converting, ZELK_MEASURE_IDLE))
+        SetMeasurementStatus(d, ZELK_MEASURE_IDLE);
 }
 
 void SetDeviceStatus(TData& d, uint8_t code, const std::string& text) {

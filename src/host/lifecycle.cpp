@@ -98,7 +98,7 @@ bool InitInstance(TData* d, const char* paramFile, int32_t msgMax, char* msgBuf,
     Log(d, kTagInit, std::string("(0) Par=") + paramFile, 2);
 
     // Steps 4 to 7.
-    ResetDeviceBlock(*d, false);
+    ResetDeviceBlock(*d, DeviceReset::Everything);
     BuildChannelTable(*d);
     d->HostCallback = callback;
     d->HostUserValue = userValue;
@@ -174,7 +174,7 @@ void* MakeDriver(void) {
     try {
         auto d = std::make_unique<TData>();
         SetConfigDefaults(d->Cfg);
-        ResetDeviceBlock(*d, false);
+        ResetDeviceBlock(*d, DeviceReset::Everything);
         BuildChannelTable(*d);
         d->StopRequested = 0;
         d->AcqThreadEnded = 0;

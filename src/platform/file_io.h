@@ -36,6 +36,9 @@ public:
     // Cuts the file to `size` bytes or extends it (the new bytes read as zeros, taking no
     // disk space where the file system allows holes). The position is not moved.
     bool Resize(uint64_t size);
+    // Writes what the system holds for this file to stable storage (fsync, FlushFileBuffers),
+    // so that a crash or a power cut after it loses nothing written before it.
+    bool Flush();
     // False when the file was not open or closing it reported an error.
     bool Close();
 
@@ -43,5 +46,10 @@ private:
     static constexpr intptr_t kNone = -1;
     intptr_t handle_ = kNone;  // a descriptor on POSIX, a HANDLE on Windows
 };
+
+// Renames `from` to `to`, replacing a file of that name, so that readers find either the old
+// file or the whole new one; the new name is on stable storage when it returns (the folder
+// flushed after the rename on POSIX, write-through on Windows). Both names in one folder.
+bool ReplaceFileDurably(const std::string& from, const std::string& to);
 
 }  // namespace zelk::plat

@@ -97,11 +97,35 @@ bool File::Resize(uint64_t size) {
     return rc == 0;
 }
 
+bool File::Flush() {
+    if (!IsOpen()) return false;
+    int rc;
+    do {
+        rc = fsync(Fd(handle_));
+    } while (rc != 0 && errno == EINTR);
+    return rc == 0;
+}
+
 bool File::Close() {
     if (!IsOpen()) return false;
     const int fd = Fd(handle_);
     handle_ = kNone;
     return close(fd) == 0;
+}
+
+bool ReplaceFileDurably(const std::string& from, const std::string& to) {
+    if (rename(from.c_str(), to.c_str()) != 0) return false;
+    // The rename lives in the folder: flush the folder too, or a power cut may undo it.
+    const size_t slash = to.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : to.substr(0, slash);
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    int rc;
+    do {
+        rc = fsync(fd);
+    } while (rc != 0 && errno == EINTR);
+    close(fd);
+    return rc == 0;
 }
 
 }  // namespace zelk::plat

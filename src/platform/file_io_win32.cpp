@@ -95,11 +95,17 @@ bool File::Resize(uint64_t size) {
     return SetFilePointerEx(H(handle_), here, nullptr, FILE_BEGIN) && ok;
 }
 
+bool File::Flush() { return IsOpen() && FlushFileBuffers(H(handle_)) != 0; }
+
 bool File::Close() {
     if (!IsOpen()) return false;
     HANDLE h = H(handle_);
     handle_ = kNone;
     return CloseHandle(h) != 0;
+}
+
+bool ReplaceFileDurably(const std::string& from, const std::string& to) {
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 }  // namespace zelk::plat

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "config/log.h"
+#include "config/status_texts.h"
+#include "config/text.h"
 #include "records/dbase_file.h"
 #include "records/record_file.h"
 
@@ -32,6 +34,21 @@ std::vector<TablePart> TableParts(const std::string& basePath, uint64_t records,
     }
     return parts;
 }
+
+namespace {
+
+const char* ConversionErrorText() { return "Chyba převodu naměřených dat do DBF"_cp; }
+
+// A table that could not be written whole (a full disk, a record file shorter than its
+// count): no table is left under its name, the record file stays, and the host is told as
+// for a record file that could not be written.
+void ConversionFailed(TData* d) {
+    WriteLog(d, std::string("TKS 1a ") + ConversionErrorText(), 1);
+    SetDeviceStatus(*d, ZELK_STATUS_DISK, StatusText(ZELK_STATUS_DISK, ConversionErrorText()));
+    SetMeasurementStatus(*d, ZELK_MEASURE_FILE_FAILED);
+}
+
+}  // namespace
 
 TThreadKonverze* StartConversionThread(TData* d) {
     auto t = std::make_unique<TThreadKonverze>(d);
@@ -72,17 +89,21 @@ void ConvertRecordFile(TData* d, const ConversionJob& job, TThreadKonverze* thre
     uint64_t written = 0;
     bool complete = true;
     for (const TablePart& part : TableParts(job.BasePath, job.RowCount, job.RowsPerTable)) {
-        const dbf::TableResult r = dbf::WriteTable(bin, part.Path, layout, part.Rows, date, stop, part.FirstRecord);
+        const dbf::TableResult r =
+            dbf::WriteTableDurably(bin, part.Path, layout, part.Rows, date, stop, part.FirstRecord);
         written += r.rows;
         if (thread) thread->RowsWritten = written;
-        if (r.fileError) return;
+        if (r.fileError) {
+            ConversionFailed(d);
+            return;
+        }
         if (!r.complete) {
             complete = false;
             break;
         }
     }
-    // The record file goes only when tables holding every one of its records were written; an
-    // interrupted conversion keeps it, so that it can be converted again.
+    // The record file goes only when tables holding every one of its records are on stable
+    // storage; an interrupted conversion keeps it, so that it can be converted again.
     if (complete && job.ConvFileType == 1) plat::DeleteFileAt(bin);
     WriteLog(d, "TKS 99", 3);
 }

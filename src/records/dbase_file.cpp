@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "platform/file_io.h"
+#include "platform/platform.h"
 
 namespace zelk::dbf {
 
@@ -74,10 +75,9 @@ bool FinishShortTable(plat::File& f, TableWriter& w, uint32_t rows) {
     return w.Put(&end, 1) && w.Flush() && f.Seek(kRowCountOffset) && f.Write(rc.data(), rc.size());
 }
 
-}  // namespace
-
-TableResult WriteTable(const std::string& binPath, const std::string& dbfPath, const RecordLayout& layout,
-                       uint32_t rowCount, const Date& date, const std::function<bool()>& stop, uint64_t firstRecord) {
+TableResult WriteTableFile(const std::string& binPath, const std::string& dbfPath, const RecordLayout& layout,
+                           uint32_t rowCount, const Date& date, const std::function<bool()>& stop,
+                           uint64_t firstRecord, bool flush) {
     TableResult r;
     plat::File in, out;
     const size_t recordBytes = static_cast<size_t>(layout.RecordBytes());
@@ -119,6 +119,10 @@ TableResult WriteTable(const std::string& binPath, const std::string& dbfPath, c
     } else if (!FinishShortTable(out, w, k)) {
         ok = false;
     }
+    if (flush && ok && !out.Flush()) {
+        ok = false;
+        r.fileError = true;
+    }
     // A table that cannot be closed is not complete, whatever was written.
     if (!out.Close()) {
         r.complete = false;
@@ -129,6 +133,31 @@ TableResult WriteTable(const std::string& binPath, const std::string& dbfPath, c
         r.fileError = r.fileError || !r.stopped;
     }
     in.Close();
+    return r;
+}
+
+}  // namespace
+
+TableResult WriteTable(const std::string& binPath, const std::string& dbfPath, const RecordLayout& layout,
+                       uint32_t rowCount, const Date& date, const std::function<bool()>& stop, uint64_t firstRecord) {
+    return WriteTableFile(binPath, dbfPath, layout, rowCount, date, stop, firstRecord, false);
+}
+
+std::string TemporaryTableName(const std::string& dbfPath) { return dbfPath + ".tmp"; }
+
+TableResult WriteTableDurably(const std::string& binPath, const std::string& dbfPath, const RecordLayout& layout,
+                              uint32_t rowCount, const Date& date, const std::function<bool()>& stop,
+                              uint64_t firstRecord) {
+    const std::string temporary = TemporaryTableName(dbfPath);
+    TableResult r = WriteTableFile(binPath, temporary, layout, rowCount, date, stop, firstRecord, true);
+    if (!r.fileError && !plat::ReplaceFileDurably(temporary, dbfPath)) {
+        r.fileError = true;
+        r.complete = false;
+    }
+    if (r.fileError) {
+        plat::DeleteFileAt(temporary);
+        r.rows = 0;
+    }
     return r;
 }
 

@@ -23,4 +23,15 @@ TableResult WriteTable(const std::string& binPath, const std::string& dbfPath, c
                        uint32_t rowCount, const Date& date, const std::function<bool()>& stop,
                        uint64_t firstRecord = 0);
 
+// The name a table is written under until it is whole: no reader takes it for a table.
+std::string TemporaryTableName(const std::string& dbfPath);
+
+// WriteTable for data that must survive a crash or a power cut: the table is written under
+// its temporary name, flushed to stable storage and only then renamed into place, so that
+// `dbfPath` holds a whole table (or, after a stop request, a valid shorter one) or nothing
+// new. After a file error the temporary file is removed and an older `dbfPath` is untouched.
+TableResult WriteTableDurably(const std::string& binPath, const std::string& dbfPath, const RecordLayout& layout,
+                              uint32_t rowCount, const Date& date, const std::function<bool()>& stop,
+                              uint64_t firstRecord = 0);
+
 }  // namespace zelk::dbf

@@ -9,6 +9,7 @@
 
 namespace zelk {
 struct TData;
+enum class DeviceReset : uint8_t;
 }
 
 namespace zelk::usb {
@@ -53,6 +54,9 @@ namespace zelk {
 // Finds the configured module among the attached devices, opens, resets, stops,
 // identifies and configures it. The outcome is the device status and the log.
 void OpenModule(TData* d);
-// Stops the module, closes the handle, resets the device block and the finish state.
+// Stops the module, closes the handle, resets the device block (keeping what `what` says)
+// and the finish state.
+// Done's close keeps the settings; the retry's keeps the last measurement's outcome too.
 void CloseModule(TData* d);
+void CloseModule(TData* d, DeviceReset what);
 }  // namespace zelk

@@ -25,7 +25,7 @@ bool KeepsValue(int ch) { return DescriptorOf(static_cast<uint32_t>(ch)).keepsOn
 
 }  // namespace
 
-void CloseModule(TData* d) {
+void CloseModule(TData* d, DeviceReset what) {
     if (!d) return;
     static const usb::D2xxApi empty{};
     const usb::D2xxApi& api = d->D2xx ? *d->D2xx : empty;
@@ -49,7 +49,7 @@ void CloseModule(TData* d) {
             const TJedenKanal& c = d->Channels[ch];
             saved[ch] = ChannelValue{c.LongValue, c.RealValue, c.BoolValue, c.TextValue};
         }
-        ResetDeviceBlock(*d, true);
+        ResetDeviceBlock(*d, what);
         ResetFinishState(*d);
         for (int ch = 0; ch < kChannelCount; ++ch) {
             if (!KeepsValue(ch)) continue;
@@ -63,5 +63,7 @@ void CloseModule(TData* d) {
 
     WriteLog(d, "ZZ (99)", 2);
 }
+
+void CloseModule(TData* d) { CloseModule(d, DeviceReset::KeepSettings); }
 
 }  // namespace zelk

@@ -52,7 +52,7 @@ public:
         d->Cfg.ModuleSerial = serial;
         d->Cfg.LogLevel = 3;
         d->Cfg.LogFileName = logPath_;
-        ResetDeviceBlock(*d, false);
+        ResetDeviceBlock(*d, DeviceReset::Everything);
         BuildChannelTable(*d);
         d->D2xx = &sim::InProcessD2xx();
         OpenLog(d.get());

@@ -19,7 +19,7 @@ std::unique_ptr<TData> MakeInstance() {
     auto d = std::make_unique<TData>();
     SetConfigDefaults(d->Cfg);
     d->Cfg.ModuleSerial = "12000001";
-    ResetDeviceBlock(*d, false);
+    ResetDeviceBlock(*d, DeviceReset::Everything);
     BuildChannelTable(*d);
     return d;
 }

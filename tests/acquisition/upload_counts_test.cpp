@@ -39,7 +39,7 @@ TEST(UploadCounts, QueueCountsUpToTwoToThe32AskForAtMostOneBuffer) {
             SCOPED_TRACE(testing::Message() << "queued " << queued << ", record " << recordBytes);
             TData d;
             SetConfigDefaults(d.Cfg);
-            ResetDeviceBlock(d, false);
+            ResetDeviceBlock(d, DeviceReset::Everything);
             BuildChannelTable(d);
             d.D2xx = &api;
             d.Snapshot.SnapRecordBytes = recordBytes;

@@ -85,7 +85,7 @@ protected:
         d.Cfg.LogLevel = 3;
         d.Cfg.LogFileName = dir + "driver.log";
         OpenLog(&d);
-        ResetDeviceBlock(d, false);
+        ResetDeviceBlock(d, DeviceReset::Everything);
         BuildChannelTable(d);
         d.D2xx = &sim::InProcessD2xx();
         OpenModule(&d);

@@ -140,6 +140,7 @@ TEST(DbaseCorpus, WholeTablesMatchRowsOfTheGeneralFormatter) {
         bool c0, c1, dio;
     } cases[] = {{16, true, true, true}, {16, false, true, false}, {5, true, false, true}, {1, false, false, false}};
     const std::string dir = ::testing::TempDir();
+    const unsigned run = std::random_device{}();
     int caseNo = 0;
     for (const Case& c : cases) {
         RecordLayout l;
@@ -161,7 +162,8 @@ TEST(DbaseCorpus, WholeTablesMatchRowsOfTheGeneralFormatter) {
                 bin[s * r + i] = static_cast<char>(w);
                 bin[s * r + i + 1] = static_cast<char>(w >> 8);
             }
-        const std::string base = dir + "zelk_corpus_" + std::to_string(caseNo++);
+        // Named for this run too: suites of several builds may run at once.
+        const std::string base = dir + "zelk_corpus_" + std::to_string(run) + "_" + std::to_string(caseNo++);
         std::ofstream(base + ".bin", std::ios::binary) << bin;
         const TableResult res = WriteTable(base + ".bin", base + ".dbf", l, 65536, {2026, 12, 8}, nullptr);
         ASSERT_TRUE(res.complete);

@@ -381,6 +381,33 @@ class TestParamFiles(unittest.TestCase):
             self.assertIn("--param", err)
 
 
+    def test_a_killed_measurement_leaves_its_layout_beside_the_data(self):
+        with tempfile.TemporaryDirectory() as d:
+            p = subprocess.Popen([ZELK, "measure", "--format", "bin", "--channels", "3", "--no-cnt1", "--period", "400",
+                                  "--out", d, "--no-progress"], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            deadline = time.monotonic() + 60
+            while time.monotonic() < deadline and not (measured_files(d, ".ini") and measured_files(d, ".bin")
+                                                       and os.path.getsize(measured_files(d, ".bin")[0]) >= 100 * 10):
+                time.sleep(0.05)
+            p.kill()  # no chance to write anything at the end
+            p.communicate(timeout=60)
+            record_file = measured_files(d, ".bin")[0]
+            rc, out, err = zelk("convert", record_file, "--format", "csv", "-o", "-")
+            self.assertEqual(rc, 0, err)
+            rows = list(csv.DictReader(out.splitlines()))
+            self.assertEqual(list(rows[0]), ["INDEX", "TIME", "AIN0", "AIN1", "AIN2", "CNT0", "DIN0", "DIN1", "DOUT"])
+            self.assertEqual(len(rows), os.path.getsize(record_file) // 10)
+            self.assertEqual(float(rows[5]["TIME"]), 5 * 400e-6)
+
+            sidecar = os.path.splitext(record_file)[0] + ".ini"
+            for content, message in ((b"", "is empty"), (b"\x00\x01garbage", "cannot be read as a parameter file")):
+                with open(sidecar, "wb") as f:
+                    f.write(content)
+                rc, _, err = zelk("convert", record_file, "--format", "csv", "-o", os.path.join(d, "x.csv"))
+                self.assertEqual(rc, 5, err)
+                self.assertIn("the sidecar " + sidecar + " " + message, err)
+
+
 class TestDeviceFailure(unittest.TestCase):
     FAILING_INPUTS = "[command fault]\ncommand = 0x90\nfault = wrong echo\ntimes = always\n"
 

@@ -38,7 +38,7 @@ protected:
         logPath = ::testing::TempDir() + "usb_" + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".log";
         std::remove(logPath.c_str());
         d.Cfg.LogFileName = logPath;
-        ResetDeviceBlock(d, false);
+        ResetDeviceBlock(d, DeviceReset::Everything);
         OpenLog(&d);
     }
     void TearDown() override {

@@ -26,7 +26,7 @@ protected:
         d.D2xx = &sim::InProcessD2xx();
         d.Cfg.ModuleSerial = "12000001";
         d.Cfg.UsbTimeout = 100;
-        ResetDeviceBlock(d, false);
+        ResetDeviceBlock(d, DeviceReset::Everything);
     }
     void TearDown() override {
         CloseModule(&d);

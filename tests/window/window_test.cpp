@@ -40,7 +40,7 @@ protected:
         d.Cfg.ModuleSerial = "12000001";
         d.Cfg.LogLevel = 3;
         d.Cfg.LogFileName = "záznam.log"_cp;
-        ResetDeviceBlock(d, false);
+        ResetDeviceBlock(d, DeviceReset::Everything);
         BuildChannelTable(d);
         SetDeviceStatus(d, 9, StatusTexts[9]);
         form.InitWindow();
@@ -219,7 +219,7 @@ protected:
     void SetUp() override {
         SetConfigDefaults(d.Cfg);
         d.Cfg.ModuleSerial = "12100002";
-        ResetDeviceBlock(d, false);
+        ResetDeviceBlock(d, DeviceReset::Everything);
         BuildChannelTable(d);
         SetDeviceStatus(d, 9, StatusTexts[9]);
         d.Window.reset(CreateDriverWindow(&d));
@@ -301,7 +301,7 @@ TEST(WindowsOnManyThreads, EachThreadMakesUsesAndDestroysItsOwn) {
                 TData d;
                 SetConfigDefaults(d.Cfg);
                 d.Cfg.ModuleSerial = std::to_string(12000100 + t);
-                ResetDeviceBlock(d, false);
+                ResetDeviceBlock(d, DeviceReset::Everything);
                 BuildChannelTable(d);
                 SetDeviceStatus(d, 9, StatusTexts[9]);
                 d.Window.reset(CreateDriverWindow(&d));

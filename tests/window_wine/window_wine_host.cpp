@@ -112,7 +112,7 @@ int main(int argc, char** argv) {
     SetConfigDefaults(d.Cfg);
     d.Cfg.ModuleSerial = "12000001";
     d.Cfg.LogLevel = 2;
-    ResetDeviceBlock(d, false);
+    ResetDeviceBlock(d, DeviceReset::Everything);
     BuildChannelTable(d);
     SetDeviceStatus(d, 9, StatusTexts[9]);
 

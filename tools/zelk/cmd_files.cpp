@@ -54,6 +54,7 @@ bool IsDbaseTable(const std::string& path) {
 int LayoutFor(const std::string& input, const std::string& param, const LayoutOptions& lo, bool required,
               dbf::RecordLayout* layout, double* periodUs, std::string* source) {
     std::string from = param;
+    std::error_code ec;
     const std::string sidecar = SidecarPath(input);
     if (from.empty() && lo.channels < 0 && fs::is_regular_file(sidecar)) from = sidecar;
     std::string error;
@@ -61,8 +62,16 @@ int LayoutFor(const std::string& input, const std::string& param, const LayoutOp
         if (!fs::is_regular_file(from)) return MissingFile("parameter file", from);
         TCFG cfg;
         std::string message;
+        const bool isSidecar = from == sidecar && param.empty();
+        if (isSidecar && fs::file_size(from, ec) == 0 && !ec) {
+            Error("the sidecar " + from + " is empty (the measurement's end was never written into it): give "
+                  "--param FILE or the layout --channels N [--no-cnt0] [--no-cnt1] [--no-dio] [--ranges ...]");
+            return kExitFile;
+        }
         if (!ReadParam(from, &cfg, &message)) {
-            Error(from + ": " + message);
+            Error(isSidecar ? "the sidecar " + from + " cannot be read as a parameter file (" + message +
+                                  "): give --param FILE or the layout --channels N ..."
+                            : from + ": " + message);
             return kExitFile;
         }
         if (!BuildLayout(&cfg, lo, layout, periodUs, &error)) {

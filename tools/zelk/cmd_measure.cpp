@@ -216,6 +216,15 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
         return kExitMeasurement;
     }
 
+    // The layout goes beside the record file now: after a crash of the tool or the machine,
+    // convert and plot still find it. The end completes it with the count.
+    for (const std::string& f : RecordFiles(out)) {
+        if (before.count(f) || fs::path(f).extension() != ".bin") continue;
+        std::string error;
+        if (!WriteSidecar(run, RunFacts{periodUsed, started, std::nullopt, layout.RecordBytes()}, SidecarPath(f), &error))
+            Error(error);
+    }
+
     const bool tty = StdoutIsTerminal() && !m.noProgress;
     bool stopRequested = false, interrupted = false;
     auto lastLine = Clock::now();

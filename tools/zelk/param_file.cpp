@@ -215,11 +215,17 @@ std::string ParamText::Bytes() const {
     }
 }
 
+// Written beside its place and renamed over it: a crash leaves the old file or the new one,
+// never an empty or half-written one.
 bool ParamText::Save(const std::string& path, std::string* error) const {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    const std::string temporary = path + ".tmp";
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out << Bytes();
     out.close();
-    if (!out) {
+    std::error_code ec;
+    if (out) std::filesystem::rename(temporary, path, ec);
+    if (!out || ec) {
+        std::filesystem::remove(temporary, ec);
         *error = "cannot write " + path;
         return false;
     }

@@ -15,7 +15,7 @@ bool WriteSidecar(const ParamText& run, const RunFacts& facts, const std::string
     p.Set("Měření časovačem", "Perioda [us]", text::FormatFixed(facts.periodUsedUs, 1, 15, '.'));
     p.Set("Logovací soubor", "Úroveň", "0");
     p.Set("Záznam", "Začátek", facts.started);
-    p.Set("Záznam", "Počet záznamů", text::Decimal(static_cast<int64_t>(facts.records)));
+    if (facts.records) p.Set("Záznam", "Počet záznamů", text::Decimal(static_cast<int64_t>(*facts.records)));
     p.Set("Záznam", "Bajtů na záznam", text::Decimal(static_cast<int32_t>(facts.recordBytes)));
     return p.Save(path, error);
 }

@@ -3,6 +3,7 @@
 // plot read its layout, ranges, constants and period without being told.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "param_file.h"
@@ -15,7 +16,9 @@ std::string SidecarPath(const std::string& dataFile);
 struct RunFacts {
     double periodUsedUs = 0;  // channel 165 after the start
     std::string started;      // local time of the start, yyyy-mm-dd hh:mm:ss
-    uint64_t records = 0;     // channel 201 at the end
+    // Channel 201 at the end; none while the measurement runs (the sidecar written at the
+    // start, so that the layout is beside the data even if the tool never sees the end).
+    std::optional<uint64_t> records;
     int recordBytes = 0;
 };
 
