@@ -277,7 +277,18 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
                 if (!before.count(f) && fs::path(f).extension() == ".bin") return true;
             return false;
         };
-        while (binLeft() && Clock::now() < limit) PumpMessages(20);
+        // A conversion that fails says so on channel 203: no need to wait for the limit then.
+        uint32_t conversion = ZELK_MEASURE_IDLE;
+        while (binLeft() && Clock::now() < limit && conversion != ZELK_MEASURE_FILE_FAILED) {
+            PumpMessages(20);
+            conversion = Poll(s, o.cycleTimeoutMs).status;
+        }
+        if (conversion == ZELK_MEASURE_FILE_FAILED) {
+            std::string text;
+            const int status = s.DeviceStatus(&text, o.cycleTimeoutMs);
+            Error("the conversion to dBASE failed: device status " + StatusShown(status, Show(text)) +
+                  "; the record file is left, convert it with zelk convert once the cause is mended");
+        }
         files.clear();
         for (const std::string& f : RecordFiles(out))
             if (!before.count(f)) files.insert(f);
