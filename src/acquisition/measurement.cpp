@@ -71,21 +71,6 @@ void D2xxFailed(TData* d, const char* tagAndMarker, const char* function, usb::F
     SetMeasurementStatus(*d, ZELK_MEASURE_COMMAND_FAILED);
 }
 
-// The shortest period the settings allow, the period raised or lowered into range and put
-// on the 0.5 us grid, the channel count limited to 1..16.
-void AdjustSettings(ModuleSettings& s) {
-    const uint32_t n = std::clamp<uint32_t>(s.TimerChannelCount, 1, kAnalogCount);
-    s.TimerChannelCount = n;
-    double sum = 0.0;
-    for (uint32_t i = 0; i < n; ++i) sum += s.SettleTime[std::min<uint8_t>(s.RangeCode[i], 5)];
-    sum += 10.0 * (n + IsRecorded(s.Cnt0Enable) + IsRecorded(s.Cnt1Enable) + IsRecorded(s.DinDoutEnable));
-    const double shortest = std::max(25.0, sum);
-    double p = s.TimerPeriodUs;
-    if (!(p >= shortest)) p = shortest;  // also a period that is not a number
-    if (p > 32767.5) p = 32767.5;
-    s.TimerPeriodUs = std::nearbyint(p * 2.0) / 2.0;
-}
-
 uint16_t PeriodTicks(double periodUs) {
     const double t = std::nearbyint(periodUs * 2.0);
     if (!(t >= 50.0)) return 50;
@@ -189,7 +174,7 @@ void StartMeasurement(TData* d) {
         return;
     }
     AdjustPeriod(d);
-    AdjustSettings(s);
+    AdjustTimerSettings(s);
     {
         plat::LockGuard g(d->DataLock);
         d->Snapshot.SnapPeriodUs = s.TimerPeriodUs;
@@ -269,7 +254,7 @@ void AdjustPeriod(TData* d) {
     WriteLog(d, "UP (1)", 3);
     {
         plat::LockGuard g(d->DataLock);
-        AdjustSettings(d->Device.Settings);
+        AdjustTimerSettings(d->Device.Settings);
     }
     WriteLog(d, "UP (99)", 2);
 }

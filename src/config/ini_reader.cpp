@@ -8,10 +8,10 @@
 
 namespace zelk::ini {
 
-namespace {
+namespace detail {
 
 // Ctrl-Z, the old end-of-file mark, counts as a blank as it does for the system's reader.
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1A'; }
+static bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1A'; }
 
 std::string_view Trim(std::string_view s) {
     size_t b = 0, e = s.size();
@@ -25,6 +25,14 @@ std::string_view UpToZero(std::string_view s) {
     size_t z = s.find('\0');
     return z == std::string_view::npos ? s : s.substr(0, z);
 }
+
+}  // namespace detail
+
+using detail::Trim;
+using detail::UpToZero;
+
+namespace {
+
 
 // Simple lower-case mapping of the code points that cp1250 holds.
 uint32_t LowerCodePoint(uint32_t cp) {
@@ -88,17 +96,29 @@ bool HasNonAscii(std::string_view s) {
 
 }  // namespace
 
-std::string ToCp1250(std::string_view b) {
+Encoding DetectEncoding(std::string_view b) {
     if (b.size() >= 2 && static_cast<unsigned char>(b[0]) == 0xFF && static_cast<unsigned char>(b[1]) == 0xFE)
-        return Utf16ToCp1250(b.substr(2), false);
+        return Encoding::Utf16Le;
     if (b.size() >= 2 && static_cast<unsigned char>(b[0]) == 0xFE && static_cast<unsigned char>(b[1]) == 0xFF)
-        return Utf16ToCp1250(b.substr(2), true);
-    if (b.size() >= 3 && b.substr(0, 3) == "\xEF\xBB\xBF") {
-        std::string_view rest = b.substr(3);
-        // A mark in front of bytes that are not UTF-8 after all: read them as cp1250.
-        return text::IsValidUtf8(rest) ? text::Utf8ToCp1250(rest) : std::string(rest);
+        return Encoding::Utf16Be;
+    // A mark in front of bytes that are not UTF-8 after all: they are read as cp1250.
+    if (b.size() >= 3 && b.substr(0, 3) == "\xEF\xBB\xBF")
+        return text::IsValidUtf8(b.substr(3)) ? Encoding::Utf8Bom : Encoding::Cp1250;
+    if (HasNonAscii(b) && text::IsValidUtf8(b)) return Encoding::Utf8;
+    return Encoding::Cp1250;
+}
+
+std::string ToCp1250(std::string_view b) {
+    switch (DetectEncoding(b)) {
+        case Encoding::Utf16Le: return Utf16ToCp1250(b.substr(2), false);
+        case Encoding::Utf16Be: return Utf16ToCp1250(b.substr(2), true);
+        case Encoding::Utf8Bom: return text::Utf8ToCp1250(b.substr(3));
+        case Encoding::Utf8: return text::Utf8ToCp1250(b);
+        case Encoding::Cp1250: break;
     }
-    if (HasNonAscii(b) && text::IsValidUtf8(b)) return text::Utf8ToCp1250(b);
+    // Without a mark, or with a UTF-8 mark in front of bytes that are not UTF-8: as they are,
+    // the mark dropped.
+    if (b.size() >= 3 && b.substr(0, 3) == "\xEF\xBB\xBF") return std::string(b.substr(3));
     return std::string(b);
 }
 
@@ -114,39 +134,15 @@ std::string NameKey(std::string_view name) {
 IniFile IniFile::Parse(std::string_view fileBytes) {
     IniFile ini;
     const std::string text = ToCp1250(fileBytes);
-    const std::string_view all(text);
     Section* current = nullptr;  // null before the first section and inside a repeated one
-    size_t pos = 0;
-    while (pos < all.size()) {
-        size_t end = all.find_first_of("\r\n", pos);
-        if (end == std::string_view::npos) end = all.size();
-        std::string_view line = Trim(all.substr(pos, end - pos));
-        pos = end;
-        if (pos < all.size()) {
-            // CR LF, LF and CR each end one line.
-            if (all[pos] == '\r' && pos + 1 < all.size() && all[pos + 1] == '\n') pos += 2;
-            else pos += 1;
-        }
-        if (line.empty() || line[0] == ';') continue;
-        if (line[0] == '[') {
-            // The name ends at the first ']'; a line without one names the rest of the line.
-            std::string_view name = line.substr(1);
-            size_t close = name.find(']');
-            if (close != std::string_view::npos) name = name.substr(0, close);
-            auto [it, added] = ini.sections_.try_emplace(NameKey(name));
+    ForEachLine(text, [&](const Line& line) {
+        if (line.kind == Line::Kind::Section) {
+            auto [it, added] = ini.sections_.try_emplace(NameKey(line.name));
             current = added ? &it->second : nullptr;
-            continue;
+        } else if (line.kind == Line::Kind::Key && current != nullptr) {
+            current->keys.try_emplace(NameKey(line.name), line.value);
         }
-        if (current == nullptr) continue;
-        size_t eq = line.find('=');
-        if (eq == std::string_view::npos) continue;
-        std::string_view value = UpToZero(Trim(line.substr(eq + 1)));
-        value = Trim(value);
-        if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0])
-            value = value.substr(1, value.size() - 2);
-        if (value.size() > kMaxValueLength) value = value.substr(0, kMaxValueLength);
-        current->keys.try_emplace(NameKey(line.substr(0, eq)), value);
-    }
+    });
     return ini;
 }
 

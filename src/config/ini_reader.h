@@ -24,6 +24,24 @@ constexpr size_t kMaxFileBytes = 64u * 1024u * 1024u;
 // characters without a cp1250 counterpart become '?'. Anything else is returned as is.
 std::string ToCp1250(std::string_view fileBytes);
 
+// How a file's bytes are taken (see ToCp1250).
+enum class Encoding { Cp1250, Utf8, Utf8Bom, Utf16Le, Utf16Be };
+Encoding DetectEncoding(std::string_view fileBytes);
+
+// One line of a file as the reader takes it: a section header, a key, or a line it passes by
+// (blank, comment, no '=', a key before the first section). `name` is trimmed; `value` is what
+// a lookup returns for a key. Numbers count from 1; CR LF, LF and CR each end a line.
+struct Line {
+    enum class Kind { Section, Key, Other };
+    int number = 0;
+    Kind kind = Kind::Other;
+    std::string_view name;
+    std::string_view value;
+};
+// Walks the lines of a file already converted to cp1250 (ToCp1250).
+template <class F>
+void ForEachLine(std::string_view cp1250Text, F&& visit);
+
 // Case folding of a cp1250 byte (to lower case, as Unicode maps the letter).
 unsigned char FoldCp1250(unsigned char c);
 // Folded and trimmed form of a section or key name, as lookups compare it.
@@ -47,5 +65,47 @@ private:
     };
     std::unordered_map<std::string, Section> sections_;  // folded section name -> keys
 };
+
+namespace detail {
+std::string_view Trim(std::string_view s);
+std::string_view UpToZero(std::string_view s);
+}  // namespace detail
+
+template <class F>
+void ForEachLine(std::string_view all, F&& visit) {
+    using detail::Trim;
+    size_t pos = 0;
+    int number = 0;
+    while (pos < all.size()) {
+        size_t end = all.find_first_of("\r\n", pos);
+        if (end == std::string_view::npos) end = all.size();
+        Line out;
+        out.number = ++number;
+        std::string_view line = Trim(all.substr(pos, end - pos));
+        pos = end;
+        if (pos < all.size()) {
+            if (all[pos] == '\r' && pos + 1 < all.size() && all[pos + 1] == '\n') pos += 2;
+            else pos += 1;
+        }
+        if (!line.empty() && line[0] == '[') {
+            // The name ends at the first ']'; a line without one names the rest of the line.
+            std::string_view name = line.substr(1);
+            size_t close = name.find(']');
+            if (close != std::string_view::npos) name = name.substr(0, close);
+            out.kind = Line::Kind::Section;
+            out.name = Trim(detail::UpToZero(name));
+        } else if (!line.empty() && line[0] != ';' && line.find('=') != std::string_view::npos) {
+            const size_t eq = line.find('=');
+            std::string_view value = Trim(detail::UpToZero(Trim(line.substr(eq + 1))));
+            if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0])
+                value = value.substr(1, value.size() - 2);
+            if (value.size() > kMaxValueLength) value = value.substr(0, kMaxValueLength);
+            out.kind = Line::Kind::Key;
+            out.name = Trim(detail::UpToZero(line.substr(0, eq)));
+            out.value = value;
+        }
+        visit(static_cast<const Line&>(out));
+    }
+}
 
 }  // namespace zelk::ini

@@ -97,6 +97,15 @@ struct ModuleSettings {
 
 void ResetModuleSettings(ModuleSettings& s);
 
+// The settings a configuration read from a parameter file gives the module.
+ModuleSettings SettingsOfConfig(const TCFG& cfg);
+// The shortest period the settings allow: the settle times of the measured channels' ranges
+// plus 10 us per measured item (each channel, each recorded counter, DIN/DOUT), at least 25 us.
+double ShortestPeriodUs(const ModuleSettings& s);
+// The limits a measurement puts on the settings: the channel count to 1..16, the period raised
+// to the shortest, lowered to 32767.5 us and put on the 0.5 us grid.
+void AdjustTimerSettings(ModuleSettings& s);
+
 // The device block: identity, state and current settings of the module.
 struct TZarizeni {
     // DataLock

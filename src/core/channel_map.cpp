@@ -81,8 +81,8 @@ uint32_t StoredLongcard(uint32_t ch, uint32_t written) {
 }
 
 double StoredPeriod(double written) {
-    if (std::isnan(written) || written < 25.0) return 25.0;
-    return written > 32767.5 ? 32767.5 : written;
+    if (std::isnan(written) || written < kPeriodMinUs) return kPeriodMinUs;
+    return written > kPeriodMaxUs ? kPeriodMaxUs : written;
 }
 
 std::string RangeChannelText(uint32_t code) { return text::Decimal(code) + "   (rozsah " + RangeName(code) + ")"; }

@@ -8,6 +8,10 @@
 
 namespace zelk {
 
+// The timer period the module accepts, in microseconds (0.5 us steps).
+inline constexpr double kPeriodMinUs = 25.0;
+inline constexpr double kPeriodMaxUs = 32767.5;
+
 // The module is sent the low byte of an enable and records the item when that byte is not 0.
 constexpr uint8_t EnableByte(int32_t enable) { return static_cast<uint8_t>(enable & 0xFF); }
 constexpr bool IsRecorded(int32_t enable) { return EnableByte(enable) != 0; }

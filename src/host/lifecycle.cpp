@@ -22,18 +22,7 @@ void TakeSettingsFromConfig(TData* d) {
     const char sep = plat::DecimalSeparator();
     plat::LockGuard g(d->DataLock);
     ModuleSettings& s = d->Device.Settings;
-    for (int i = 0; i < kAnalogCount; ++i) {
-        s.PhysInput[i] = cfg.ChannelInput[i];
-        s.RangeCode[i] = cfg.ChannelRange[i];
-    }
-    s.TimerChannelCount = static_cast<uint32_t>(cfg.TimerChannels);
-    s.TimerPeriodUs = cfg.TimerPeriod;
-    s.Cnt0Preset = cfg.TimerCnt0Preset;
-    s.Cnt0Enable = cfg.TimerCnt0Enable;
-    s.Cnt1Preset = cfg.TimerCnt1Preset;
-    s.Cnt1Enable = cfg.TimerCnt1Enable;
-    s.DinDoutEnable = cfg.TimerDioEnable;
-    for (int i = 0; i < kSettleCount; ++i) s.SettleTime[i] = static_cast<uint8_t>(cfg.TimerSettle[i] & 0xFF);
+    s = SettingsOfConfig(cfg);
     d->Device.RecordFilePath = "Data";
 
     TKanal& ch = d->Channels;

@@ -408,6 +408,79 @@ class TestParamFiles(unittest.TestCase):
                 self.assertIn("the sidecar " + sidecar + " " + message, err)
 
 
+class TestCheck(unittest.TestCase):
+    # (lines of a parameter file after a valid [Volba modulu], findings expected as
+    # (line, "error"|"warning", text fragment)); line numbers count the two lines in front.
+    CASES = [
+        ("typical mistakes",
+         ["[Analogovy kanal 1]", "Rozsah=5v", "Konstnta A=2", "[Měření časovačem]", "Pocet kanalu=3",
+          "Povolení CNT0=ano"],
+         [(3, "warning", 'did you mean "Analogový kanál 1"? (letter case, accents or blanks differ)'),
+          (4, "warning", '"Rozsah=5v": not a range name (10V, 5V, 2V, 1V, 500mV, 200mV, exact case); the driver uses 10V'),
+          (5, "warning", 'did you mean "Konstanta A"?'),
+          (7, "warning", 'did you mean "Počet kanálů"?'),
+          (8, "warning", '"Povolení CNT0=ano": not a whole number; the driver keeps 1 (recorded)')]),
+        ("limits and what is used instead",
+         ["[Měření časovačem]", "Počet kanálů=20", "Perioda [us]=10", "Přednastavení CNT0=70000",
+          "Povolení DIN a DOUT=256"],
+         [(4, "warning", "outside 1..16; the driver uses 16"),
+          (5, "warning", "a measurement runs at 180.0 us"),  # 16 channels, 2 counters, no DIN/DOUT
+          (6, "warning", "outside 0..65535; the driver uses 4464"),
+          (7, "warning", "outside 0..1; the driver uses 0 (not recorded)")]),
+        ("repeats: the first wins",
+         ["[Konverze souboru]", "Typ souboru=BIN", "typ souboru=DBF", "[Konverze souboru]", "Adresář=x"],
+         [(5, "warning", "repeats the key of line 4 in [Konverze souboru]: the first one counts"),
+          (6, "warning", "repeats the section of line 3: the driver reads the first one only")]),
+        ("what Init refuses",
+         ["USB timeout=0", "[Analogový kanál 0]", "Konstanta B=abc", "[Konverze souboru]", "Typ souboru=XLS"],
+         [(3, "error", '"USB timeout=0": outside 1..10000: Init refuses it'),
+          (5, "error", '"Konstanta B=abc": not a number: Init refuses it'),
+          (7, "error", "neither BIN nor DBF: Init refuses it")]),
+        ("the tool's own keys and a clean file",
+         ["[Analogový kanál 3]", "Název=Teplota", "Jednotka=°C", "Konstanta A=100", "[Záznam]", "Počet záznamů=5"],
+         []),
+    ]
+
+    def test_findings_with_line_numbers(self):
+        with tempfile.TemporaryDirectory() as d:
+            for name, lines, expected in self.CASES:
+                with self.subTest(name):
+                    path = os.path.join(d, "p.ini")
+                    with open(path, "wb") as f:
+                        f.write("\r\n".join(["[Volba modulu]", "Výrobní číslo=12000001"] + lines).encode("cp1250"))
+                    rc, out, err = zelk("check", path)
+                    found = [l for l in out.splitlines() if ": warning: " in l or ": error: " in l]
+                    self.assertEqual(len(found), len(expected), out)
+                    for (line, kind, fragment), got in zip(expected, found):
+                        self.assertTrue(got.startswith("%s:%d: %s: " % (path, line, kind)), got)
+                        self.assertIn(fragment, got)
+                    errors = any(k == "error" for _, k, _ in expected)
+                    self.assertEqual(rc, 5 if errors else 0, out)
+                    self.assertIn("encoding Windows-1250", out)
+                    if expected and not errors:
+                        self.assertEqual(zelk("check", path, "--strict")[0], 5)
+
+    def test_commands_warn_first_and_init_failures_name_the_key(self):
+        with tempfile.TemporaryDirectory() as d:
+            path = os.path.join(d, "p.ini")
+            with open(path, "w", encoding="utf-8") as f:  # UTF-8: the driver converts it
+                f.write("[Volba modulu]\nVýrobní číslo=12000001\n[Měření časovačem]\nPocet kanalu=3\n")
+            rc, out, err = zelk("read", "0", "--param", path)
+            self.assertEqual(rc, 0, err)
+            self.assertIn(path + ':4: warning: "Pocet kanalu" is not a key the driver reads', err)
+            rc, out, err = zelk("read", "0", "--param", path, "--strict")
+            self.assertEqual(rc, 5, err)
+            self.assertIn("--strict", err)
+            self.assertNotIn("V pořádku", out)  # nothing was started
+            with open(path, "w", encoding="utf-8") as f:
+                f.write("[Volba modulu]\nVyrobni cislo=12000001\n")
+            rc, _, err = zelk("info", "--param", path)
+            self.assertEqual(rc, 2, err)
+            self.assertIn("Init failed: Chybný parametrický soubor", err)
+            self.assertIn('no key "Výrobní číslo" in [Volba modulu]', err)
+            self.assertIn('did you mean "Výrobní číslo"?', err)
+
+
 class TestDeviceFailure(unittest.TestCase):
     FAILING_INPUTS = "[command fault]\ncommand = 0x90\nfault = wrong echo\ntimes = always\n"
 

@@ -10,6 +10,7 @@
 #include "commands.h"
 #include "dataset.h"
 #include "records/dbase_file.h"
+#include "param_check.h"
 #include "sidecar.h"
 
 namespace zelk::tool {
@@ -234,6 +235,18 @@ int CmdPlot(const PlotOptions& p) {
         return kExitFile;
     }
     std::cout << "wrote " << out << " (" << data.Rows() << " records)\n";
+    return kExitOk;
+}
+
+int CmdCheck(const std::string& path, bool strict) {
+    if (!fs::is_regular_file(path)) return MissingFile("parameter file", path);
+    const ParamCheck c = CheckParamFile(path);
+    std::cout << path << ": encoding " << c.encoding << "\n" << FindingLines(path, c);
+    size_t errors = 0;
+    for (const Finding& f : c.findings) errors += f.error ? 1 : 0;
+    std::cout << path << ": " << errors << " error" << (errors == 1 ? "" : "s") << ", " << c.findings.size() - errors
+              << " warning" << (c.findings.size() - errors == 1 ? "" : "s") << "\n";
+    if (errors > 0 || (strict && !c.findings.empty())) return kExitFile;
     return kExitOk;
 }
 

@@ -81,4 +81,8 @@ int CmdPlot(const PlotOptions& p);
 
 int CmdChannels(bool markdown, bool json);
 
+// The parameter-file check: 0 when the driver takes the file as written (warnings allowed
+// unless `strict`), kExitFile when Init would refuse it or, with `strict`, on any finding.
+int CmdCheck(const std::string& path, bool strict);
+
 }  // namespace zelk::tool

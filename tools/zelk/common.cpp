@@ -1,4 +1,5 @@
 #include "common.h"
+#include "param_check.h"
 
 #include <cstdio>
 #include <iostream>
@@ -49,7 +50,17 @@ std::string MinimalParamText(const DriverOptions& o) {
 }
 
 int StartHost(const DriverOptions& o, Host* h, const ParamText* run) {
-    if (!run && !o.param.empty() && !fs::is_regular_file(o.param)) return MissingFile("parameter file", o.param);
+    if (!o.param.empty() && !fs::is_regular_file(o.param)) return MissingFile("parameter file", o.param);
+    // The user's own file is checked before it costs a start: what the driver ignores or
+    // takes otherwise than written is said now. Refusals are left to Init, which says them too.
+    if (!o.param.empty()) {
+        const ParamCheck c = CheckParamFile(o.param);
+        std::cerr << FindingLines(o.param, c);
+        if (o.strict && !c.findings.empty()) {
+            Error("--strict: the parameter file " + o.param + " has findings; nothing started");
+            return kExitFile;
+        }
+    }
     if (int rc = LoadDriver(o, &h->lib); rc != kExitOk) return rc;
     if (!run && !o.param.empty()) {
         // The driver looks a bare file name up beside the host's executable: pass a full path.
@@ -67,6 +78,12 @@ int StartHost(const DriverOptions& o, Host* h, const ParamText* run) {
     std::string message;
     if (!h->session->Start(h->paramPath, &message)) {
         Error("Init failed: " + Show(message));
+        // Which key it was, in English, from the check of the file Init read.
+        if (o.param.empty()) {
+            const ParamCheck c = CheckParamFile(h->paramPath);
+            for (const Finding& f : c.findings)
+                if (f.error) Error("  " + (f.line ? "line " + std::to_string(f.line) + ": " : "") + f.text);
+        }  // the user's own file: its findings were shown before the start
         return kExitDriver;
     }
     std::string text;

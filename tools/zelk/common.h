@@ -29,6 +29,7 @@ struct DriverOptions {
     int usbTimeoutMs = 500;
     std::string log;              // --log: driver log at level 3 (generated parameter file only)
     int cycleTimeoutMs = 5000;    // a read or write cycle that takes longer fails
+    bool strict = false;          // --strict: a warning of the parameter-file check stops the command
 };
 
 // A temporary folder that is removed with everything in it.

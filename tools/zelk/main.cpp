@@ -34,6 +34,7 @@ void AddDriverOptions(CLI::App* c, DriverOptions& o) {
     c->add_option("--cycle-timeout", o.cycleTimeoutMs, "Longest wait for a read or write cycle, in ms")
         ->check(CLI::PositiveNumber)
         ->capture_default_str();
+    c->add_flag("--strict", o.strict, "Stop before starting when the check of --param finds anything (see zelk check)");
 }
 
 void AddLayoutOptions(CLI::App* c, LayoutOptions& l, bool measuring) {
@@ -143,6 +144,13 @@ int main(int argc, char** argv) {
     plot->add_option("--fields", po.fields, "Fields to draw, e.g. AIN0,AIN1,CNT0 (default: all)");
     AddLayoutOptions(plot, po.layout, false);
 
+    std::string checked;
+    bool strict = false;
+    auto* check = app.add_subcommand(
+        "check", "What the driver will not read, or not take as written, in a parameter file, line by line");
+    check->add_option("file", checked, "The parameter file")->required();
+    check->add_flag("--strict", strict, "Exit 5 on warnings too, not only on what Init refuses");
+
     bool markdown = false;
     auto* channels = app.add_subcommand("channels", "The table of the 204 host channels");
     channels->add_flag("--markdown", markdown, "As a Markdown table");
@@ -174,6 +182,7 @@ int main(int argc, char** argv) {
         if (*convert) return CmdConvert(co);
         if (*plot) return CmdPlot(po);
         if (*channels) return CmdChannels(markdown, json);
+        if (*check) return CmdCheck(checked, strict);
     } catch (const std::exception& e) {
         std::cerr << "zelk: " << e.what() << "\n";
         return kExitFile;

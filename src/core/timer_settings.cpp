@@ -1,0 +1,44 @@
+// The module settings a configuration gives, and the limits a measurement puts on them: pure,
+// so that the tool's check of a parameter file reports what the driver will use.
+#include <algorithm>
+#include <cmath>
+
+#include "core/Pomocny.h"
+
+namespace zelk {
+
+ModuleSettings SettingsOfConfig(const TCFG& cfg) {
+    ModuleSettings s;
+    for (int i = 0; i < kAnalogCount; ++i) {
+        s.PhysInput[i] = cfg.ChannelInput[i];
+        s.RangeCode[i] = cfg.ChannelRange[i];
+    }
+    s.TimerChannelCount = static_cast<uint32_t>(cfg.TimerChannels);
+    s.TimerPeriodUs = cfg.TimerPeriod;
+    s.Cnt0Preset = cfg.TimerCnt0Preset;
+    s.Cnt0Enable = cfg.TimerCnt0Enable;
+    s.Cnt1Preset = cfg.TimerCnt1Preset;
+    s.Cnt1Enable = cfg.TimerCnt1Enable;
+    s.DinDoutEnable = cfg.TimerDioEnable;
+    for (int i = 0; i < kSettleCount; ++i) s.SettleTime[i] = static_cast<uint8_t>(cfg.TimerSettle[i] & 0xFF);
+    return s;
+}
+
+double ShortestPeriodUs(const ModuleSettings& s) {
+    const uint32_t n = std::clamp<uint32_t>(s.TimerChannelCount, 1, kAnalogCount);
+    double sum = 0.0;
+    for (uint32_t i = 0; i < n; ++i) sum += s.SettleTime[std::min<uint8_t>(s.RangeCode[i], 5)];
+    sum += 10.0 * (n + IsRecorded(s.Cnt0Enable) + IsRecorded(s.Cnt1Enable) + IsRecorded(s.DinDoutEnable));
+    return std::max(kPeriodMinUs, sum);
+}
+
+void AdjustTimerSettings(ModuleSettings& s) {
+    s.TimerChannelCount = std::clamp<uint32_t>(s.TimerChannelCount, 1, kAnalogCount);
+    const double shortest = ShortestPeriodUs(s);
+    double p = s.TimerPeriodUs;
+    if (!(p >= shortest)) p = shortest;  // also a period that is not a number
+    if (p > kPeriodMaxUs) p = kPeriodMaxUs;
+    s.TimerPeriodUs = std::nearbyint(p * 2.0) / 2.0;
+}
+
+}  // namespace zelk
