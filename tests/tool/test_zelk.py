@@ -162,6 +162,38 @@ class TestWrite(unittest.TestCase):
             self.assertTrue(row[stored_at:].startswith(value), row)
             self.assertTrue(row.rstrip().endswith("0 V pořádku (OK)"), row)  # the English gloss last
 
+    def test_every_changed_value_says_what_was_used_and_why(self):
+        cases = [("78=7", "channel 78: asked 7, used 3, because only the low 2 bits are kept"),
+                 ("164=0", "channel 164: asked 0, used 1, because the timer measures at least 1 channel"),
+                 ("164=20", "channel 164: asked 20, used 16, because the module has 16 channels"),
+                 ("165=1e9", "channel 165: asked 1000000000.0000, used 32767.500, because the longest period is 32767.5 us"),
+                 ("165=10", "channel 165: asked 10.0000, used 25.000, because the shortest period the driver takes is 25 us; "
+                            "a start raises it further to the layout's shortest"),
+                 ("173=300", "channel 173: asked 300, used 127, because the longest settle time is 127 us"),
+                 ("132=17", "channel 132: asked 17, used 1   (vstup AIN1), because only the low 4 bits are kept"),
+                 ("166=70000", "channel 166: asked 70000, used 65535, because a counter preset has 16 bits"),
+                 ("82=70000", "channel 82: asked 70000: the driver keeps 70000, the module's 16-bit counter gets 4464"),
+                 ("78=2", None), ("165=500", None)]
+        for arg, note in cases:
+            with self.subTest(arg):
+                rc, out, err = zelk("write", arg)
+                self.assertEqual(rc, 0, out + err)
+                notes = [l for l in out.splitlines() if l.startswith("channel ")]
+                self.assertEqual(notes, [note] if note else [], out)
+                # Columns stay apart however wide a value is.
+                header, row = out.splitlines()[:2]
+                self.assertEqual(row[header.index("limits applied") - 2:header.index("limits applied")], "  ", out)
+
+    def test_measure_says_which_period_it_used_and_why(self):
+        for period, used, why in (("10", "50.0", "the shortest period for 2 channels, CNT0, CNT1, DIN/DOUT is 50.0 us"),
+                                  ("40000", "32767.5", "the longest period is 32767.5 us"),
+                                  ("100.3", "100.5", "periods go in 0.5 us steps")):
+            with self.subTest(period), tempfile.TemporaryDirectory() as d:
+                rc, out, err = zelk("measure", "--channels", "2", "--period", period, "--records", "3", "--out", d,
+                                    "--no-progress")
+                self.assertEqual(rc, 0, out + err)
+                self.assertIn("period            asked %.1f us, used %s us, because %s" % (float(period), used, why), out)
+
     def test_rejected_before_the_driver_is_asked(self):
         for arg, msg in (("0=1", "is an input"), ("16=1", "not defined"), ("165=abc", "real number"),
                          ("78=-1", "whole number"), ("70=2", "0 or 1"), ("78", "CH=VALUE")):

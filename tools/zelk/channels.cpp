@@ -1,10 +1,13 @@
 #include "channels.h"
 
+#include <cmath>
+
 #include <cstdio>
 #include <cstdlib>
 
 #include "config/param_file.h"
 #include "core/channel_map.h"
+#include "core/record_layout.h"
 
 namespace zelk::tool {
 namespace {
@@ -95,7 +98,10 @@ ChannelInfo Channel(uint32_t ch) {
         set("number of channels the timer measures", "0 becomes 1, above 16 becomes 16");
     } else if (ch == ZELK_CH_TIMER_PERIOD) {
         set("timer period; reading it gives the period actually used",
-            "below 25.0 or NaN becomes 25.0, above 32767.5 becomes 32767.5; rounded to 0.5 at the start", "us");
+            "below 25.0 or NaN becomes 25.0, above 32767.5 becomes 32767.5; a start raises it to the "
+            "layout's shortest period (the settle times of the measured channels' ranges + 10 us per channel, "
+            "recorded counter and DIN/DOUT: 30 + 10 x channels with both counters, DIN/DOUT and no settle time) "
+            "and rounds it to 0.5", "us");
     } else if (ch == ZELK_CH_TIMER_CNT0_PRESET || ch == ZELK_CH_TIMER_CNT1_PRESET) {
         set("CNT" + N((ch - ZELK_CH_TIMER_CNT0_PRESET) / 2) + " preset for the timer measurement",
             "above 65535 becomes 65535");
@@ -184,6 +190,40 @@ std::optional<std::string> ExpectedStored(uint32_t ch, const Value& v) {
     if (ch >= ZELK_CH_RANGE0 && ch <= ZELK_CH_RANGE_LAST) return RangeChannelText(x);
     if (ch >= ZELK_CH_INPUT0 && ch <= ZELK_CH_INPUT_LAST) return InputChannelText(x);
     return N(x);
+}
+
+// Why a written value is not used as written, by the channel's write rule.
+static std::string WriteReason(uint32_t ch, const Value& v) {
+    const WriteRule rule = DescriptorOf(ch).write;
+    if (rule == WriteRule::Period) {
+        const double asked = AsReal(v);
+        if (std::isnan(asked) || asked < kPeriodMinUs)
+            return "the shortest period the driver takes is 25 us; a start raises it further to the layout's shortest";
+        return asked > kPeriodMaxUs ? "the longest period is 32767.5 us" : "";
+    }
+    const uint32_t asked = rule == WriteRule::Bit ? (AsBool(v) ? 1 : 0) : AsLong(v);
+    if (StoredLongcard(ch, asked) == asked) return "";
+    switch (rule) {
+        case WriteRule::LowTwoBits: return "only the low 2 bits are kept";
+        case WriteRule::LowFourBits: return "only the low 4 bits are kept";
+        case WriteRule::ChannelCount: return asked == 0 ? "the timer measures at least 1 channel" : "the module has 16 channels";
+        case WriteRule::AtMost1: return "a switch is 0 or 1";
+        case WriteRule::AtMost127: return "the longest settle time is 127 us";
+        case WriteRule::AtMost65535: return "a counter preset has 16 bits";
+        default: return "";
+    }
+}
+
+std::string WriteNote(uint32_t ch, const Value& v) {
+    ChannelInfo c = Channel(ch);
+    if (!c.defined || !IsWritable(ch) || v.tag != c.tag) return "";
+    const std::string asked = ValueText(v, "");
+    // The driver keeps a preset whole; the module's 16-bit counter gets its low bits.
+    if ((ch == ZELK_CH_CNT0_PRESET || ch == ZELK_CH_CNT1_PRESET) && AsLong(v) > 0xFFFF)
+        return "asked " + asked + ": the driver keeps " + asked + ", the module's 16-bit counter gets " +
+               N(AsLong(v) & 0xFFFF);
+    const std::string why = WriteReason(ch, v);
+    return why.empty() ? "" : "asked " + asked + ", used " + ExpectedStored(ch, v).value_or("-") + ", because " + why;
 }
 
 bool ParseWrite(const std::string& text, uint32_t* ch, Value* v, std::string* error) {

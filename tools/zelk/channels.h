@@ -38,6 +38,10 @@ std::vector<uint32_t> DefaultReadChannels();
 // and clamps); nullopt when the driver takes no value from this channel and tag.
 std::optional<std::string> ExpectedStored(uint32_t ch, const Value& v);
 
+// "asked X, used Y, because ..." when what the driver stores, or what the module gets,
+// differs from a written value; empty when the value is used as written.
+std::string WriteNote(uint32_t ch, const Value& v);
+
 // Builds the value record for "CH=VALUE"; false with a message.
 bool ParseWrite(const std::string& text, uint32_t* ch, Value* v, std::string* error);
 

@@ -284,13 +284,19 @@ int CmdWrite(const DriverOptions& o, const std::vector<std::string>& assignments
     if (int rc = StartHost(o, &h); rc != kExitOk) return rc;
     Session& s = *h.session;
     bool finished = s.Write(values, o.cycleTimeoutMs);
-    std::cout << Pad("ch", 5) << Pad("written", 12) << Pad("limits applied", 26) << Pad("driver stored", 26) << "status\n";
+    Table t({"ch", "written", "limits applied", "driver stored", "status"});
+    std::vector<std::string> notes;
     for (const auto& [ch, v] : values) {
         std::optional<std::string> expected = ExpectedStored(ch, v);
         Diagnostics d = Diagnose(s, ch);
-        std::cout << Pad(std::to_string(ch), 5) << Pad(ValueText(v, ""), 12) << Pad(expected.value_or("-"), 26)
-                  << Pad(d.available ? d.value : "?", 26) << (d.available ? StatusShown(ChannelStatusCode(ch, d.status, h.deviceStatus), d.status) : "") << "\n";
+        const std::string written = ValueText(v, "");
+        t.Add({std::to_string(ch), written, expected.value_or("-"), d.available ? d.value : "?",
+               d.available ? StatusShown(ChannelStatusCode(ch, d.status, h.deviceStatus), d.status) : ""});
+        if (const std::string note = WriteNote(ch, v); !note.empty())
+            notes.push_back("channel " + std::to_string(ch) + ": " + note);
     }
+    std::cout << t.Text();
+    for (const std::string& n : notes) std::cout << n << "\n";
     if (!finished) {
         Error("the write cycle did not finish within " + std::to_string(o.cycleTimeoutMs) + " ms");
         return kExitMeasurement;

@@ -88,6 +88,32 @@ bool RecordsLost(const Sample& first, const Sample& last, double periodUs, doubl
     return achieved < 0.98 * allowed - 0.1e6 / periodUs;
 }
 
+// "period asked X us, used Y us, because ..." when the start did not take the configured period.
+std::string PeriodNote(const TCFG& cfg, double used) {
+    const double asked = cfg.TimerPeriod;
+    if (used == asked) return "";
+    const ModuleSettings s = SettingsOfConfig(cfg);
+    const double shortest = ShortestPeriodUs(s);
+    std::string why;
+    if (!(asked >= shortest)) {
+        const uint32_t n = std::clamp<uint32_t>(s.TimerChannelCount, 1, 16);
+        double settle = 0;
+        for (uint32_t i = 0; i < n; ++i) settle += s.SettleTime[std::min<uint8_t>(s.RangeCode[i], 5)];
+        std::string items = std::to_string(n) + " channel" + (n == 1 ? "" : "s");
+        if (IsRecorded(s.Cnt0Enable)) items += ", CNT0";
+        if (IsRecorded(s.Cnt1Enable)) items += ", CNT1";
+        if (IsRecorded(s.DinDoutEnable)) items += ", DIN/DOUT";
+        why = "the shortest period for " + items + " is " + text::FormatFixed(shortest, 1, 15, '.') +
+              " us (settle times " + text::FormatFixed(settle, 0, 15, '.') + " us + 10 us for each item, at least 25)";
+    } else if (asked > kPeriodMaxUs) {
+        why = "the longest period is 32767.5 us";
+    } else {
+        why = "periods go in 0.5 us steps";
+    }
+    return "period            asked " + text::FormatFixed(asked, 1, 15, '.') + " us, used " +
+           text::FormatFixed(used, 1, 15, '.') + " us, because " + why;
+}
+
 std::string LocalTimeText(std::time_t t) {
     const std::tm tm = LocalTime(t);
     char buf[32];
@@ -191,6 +217,7 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
     }
     auto periodReading = s.Read({ZELK_CH_TIMER_PERIOD}, o.cycleTimeoutMs);
     const double periodUsed = AsReal(periodReading[0].value);
+    if (const std::string note = PeriodNote(cfg, periodUsed); !note.empty()) std::cout << note << "\n" << std::flush;
     // Records travel as they are stored: a faster stream than the link carries is lost. The
     // period is the one the driver settled on for this layout.
     const double wantedBytesPerSecond = layout.RecordBytes() * 1e6 / std::max(periodUsed, 1.0);

@@ -1,6 +1,7 @@
 #include "common.h"
 #include "param_check.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <random>
@@ -171,11 +172,35 @@ int MissingFile(const std::string& what, const std::string& path) {
     return kExitFile;
 }
 
+static size_t Columns(const std::string& utf8);
+
 std::string Pad(const std::string& utf8, size_t width) {
+    const size_t w = Columns(utf8);
+    return w >= width ? utf8 : utf8 + std::string(width - w, ' ');
+}
+
+static size_t Columns(const std::string& utf8) {
     size_t w = 0;
     for (char c : utf8)
         if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++w;
-    return w >= width ? utf8 : utf8 + std::string(width - w, ' ');
+    return w;
+}
+
+std::string Table::Text() const {
+    std::vector<size_t> widths;
+    for (const auto& row : rows_)
+        for (size_t i = 0; i < row.size(); ++i) {
+            if (widths.size() <= i) widths.push_back(0);
+            widths[i] = std::max(widths[i], Columns(row[i]));
+        }
+    std::string out;
+    for (const auto& row : rows_) {
+        std::string line;
+        for (size_t i = 0; i < row.size(); ++i) line += i + 1 < row.size() ? Pad(row[i], widths[i] + 2) : row[i];
+        while (!line.empty() && line.back() == ' ') line.pop_back();
+        out += line + "\n";
+    }
+    return out;
 }
 
 }  // namespace zelk::tool

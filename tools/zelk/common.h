@@ -71,6 +71,18 @@ void Error(const std::string& utf8);
 // Pads a UTF-8 text to `width` columns (one per code point).
 std::string Pad(const std::string& utf8, size_t width);
 
+// A text table whose columns are as wide as their widest cell, two blanks apart, so that a
+// wide value never runs into the next column.
+class Table {
+public:
+    explicit Table(std::vector<std::string> header) { rows_.push_back(std::move(header)); }
+    void Add(std::vector<std::string> row) { rows_.push_back(std::move(row)); }
+    std::string Text() const;
+
+private:
+    std::vector<std::vector<std::string>> rows_;
+};
+
 // English meaning of a device or channel status code; empty for a code without one.
 std::string StatusGloss(int code);
 // "9 Nenalezen USB modul (USB module not found)": code, the driver's text (UTF-8), gloss.
