@@ -1,22 +1,13 @@
 #!/usr/bin/env python3
-"""Every command in README.md, packaging/QUICKSTART.md and tools/zelk/README.md, run as written.
-
-The commands are read from the documents: each line of a ```sh block, and each inline `code`
-that starts with a program (zelk, bin/zelk, scripts/..., cmake, ...). A command runs where a
-reader runs it:
-- `bin/zelk ...` in the folder the package unpacks into: here a `cmake --install` of the build,
-  which gives the archives' layout (README "Install"), with a clean environment;
-- `zelk ...` in that folder too, with its bin/ on PATH as the .deb installs it, where the
-  document says so: the tool's README throughout, README and QUICKSTART on a line that names the
-  .deb before the command (elsewhere there a bare zelk is "command not found", as in a tarball);
-- `build/linux/...` in a folder whose build/linux is the build under test;
-- a command for a real module (`--driver librq_zelk2716e.so`) with the build's drop-in D2XX
-  library (d2xx/libftd2xx.so, the simulator) found through LD_LIBRARY_PATH.
-Only the placeholders of PLACEHOLDERS are replaced; `[...]` marks what may be left out, and such
-a command runs once without and once with it. A command that runs until Ctrl+C (watch without
---count, window --follow, measure without --records or --duration) gets SIGINT after its first
-output and must end with 130. The rest must end with 0. EXCLUDED names what does not run here, and
-commands for cmd.exe (bin\\zelk ...) are left to the win32 and win64 presets.
+"""Every command of README.md, packaging/QUICKSTART.md and tools/zelk/README.md, run as written:
+each line of a ```sh block, and each inline `code` that starts with a program. `bin/zelk ...`
+runs in the unpacked package (a `cmake --install` of the build: the archives' layout) with a
+clean environment; `zelk ...` there too, with bin/ on PATH as the .deb installs it, in the tool's
+README and on README and QUICKSTART lines that name the .deb before it (elsewhere a bare zelk is
+"command not found", as in a tarball); `build/linux/...` where build/linux is the build under
+test. A command for a real module gets the simulator's D2XX library through LD_LIBRARY_PATH.
+Only PLACEHOLDERS are replaced; a command with [optional] parts runs without and with them. One
+that runs until Ctrl+C gets SIGINT after its first line and must end with 130, the rest with 0.
 
 Environment: ZELK_SOURCE_DIR (the source tree), ZELK_BUILD_DIR (the build under test)."""
 import glob
@@ -27,7 +18,6 @@ import signal
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 
 SOURCE = os.environ["ZELK_SOURCE_DIR"]
@@ -66,9 +56,9 @@ EXCLUDED = {
     "udevadm control --reload": SYSTEM,
     "sudo rmmod ftdi_sio": SYSTEM,
 }
-# Commands for cmd.exe (bin\zelk ...), with the reason they do not run here.
-WINDOWS = (re.compile(r"^bin\\zelk\s"),
-           "needs Windows; tests/tool runs zelk.exe under wine in the win32 and win64 presets")
+# Commands for cmd.exe (bin\zelk ...) need Windows: the win32 and win64 presets run zelk.exe
+# under wine (tests/tool/CMakeLists.txt).
+WINDOWS = re.compile(r"^bin\\zelk\s")
 
 # The first word of an inline `code` that makes it a command; a bare zelk is the program's name.
 PROGRAM = re.compile(r"^(zelk|bin[/\\]zelk|scripts/\S+|tests/\S+\.sh|cmake|ctest|sudo|udevadm|ldconfig)(\s|$)")
@@ -169,21 +159,13 @@ class TestDocCommands(unittest.TestCase):
             self.assertTrue(commands, document)
             for line, command, deb in commands:
                 seen.add(command)
-                if command in EXCLUDED or WINDOWS[0].match(command):
+                if command in EXCLUDED or WINDOWS.match(command):
                     continue
                 for variant in variants(command):
                     with self.subTest(document=document, line=line, command=variant):
                         self.run_command(variant, deb or document in WRITTEN_FOR_THE_DEB)
         # An exclusion whose command left the documents would hide the next one of that name.
         self.assertEqual(sorted(set(EXCLUDED) - seen), [])
-
-    def test_extraction(self):
-        text = ("Run `bin/zelk --serial 1 info`, with the .deb `zelk info`; `zelk`, `/usr/bin/zelk` are names.\n"
-                "```sh\nzelk read 0-3   # a comment\n\n```\n```\nsrc/core/  not a command\n```\n")
-        self.assertEqual(documented_commands(text), [(1, "bin/zelk --serial 1 info", False), (1, "zelk info", True),
-                                                     (3, "zelk read 0-3", False)])
-        self.assertEqual(variants("zelk convert F [--format csv] [-o -]"),
-                         ["zelk convert F", "zelk convert F --format csv -o -"])
 
 
 if __name__ == "__main__":

@@ -358,8 +358,10 @@ class TestConvert(unittest.TestCase):
         other = "Zelk2716e_12000001_20200101_000000.bin"
         for case, sidecar, warnings in (
                 ("its own", own, []),
-                ("copied from another run", own.replace(name, other).replace("záznamů=%d" % records, "záznamů=3035"),
-                 ["was written for %s, not for %s" % (other, name), "says 3035 records, %s holds %d" % (name, records)]),
+                ("copied from another run",
+                 own.replace(name, other).replace("záznamů=%d" % records, "záznamů=3035"),
+                 ["was written for %s, not for %s" % (other, name),
+                  "says 3035 records, %s holds %d" % (name, records)]),
                 ("written at the start", re.sub(r"(Soubor|Počet záznamů)=[^\r]*\r\n", "", own), [])):
             with self.subTest(case=case), tempfile.TemporaryDirectory(dir=self.dir.name) as d:
                 copy = os.path.join(d, name)

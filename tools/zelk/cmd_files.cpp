@@ -130,7 +130,7 @@ int LayoutFor(const std::string& input, const std::string& param, const LayoutOp
         return kExitUsage;
     }
     *source = !param.empty() ? param : recorded ? sidecar : "the command line";
-    if (commandLine) *source += !param.empty() || recorded ? " and the command line" : "";
+    if (commandLine && (!param.empty() || recorded)) *source += " and the command line";
     if (!recorded) return kExitOk;
 
     dbf::RecordLayout own;
@@ -148,8 +148,8 @@ int LayoutFor(const std::string& input, const std::string& param, const LayoutOp
               " says; nothing written");
         return kExitFile;
     }
-    Error("warning: --force: reading " + fs::path(input).filename().string() + " as " + from + " says, against the sidecar " +
-          sidecar + ": " + list);
+    Error("warning: --force: reading " + fs::path(input).filename().string() + " as " + from +
+          " says, against the sidecar " + sidecar + ": " + list);
     return kExitOk;
 }
 

@@ -147,7 +147,8 @@ int main(int argc, char** argv) {
                         "Output file (default: the record file's name, .dbf or .csv; - is standard output for csv)");
     convert->add_option("--format", co.format, "dbf or csv")->capture_default_str();
     convert->add_option("--param", co.param,
-                        "Parameter file the measurement ran with (default: the sidecar FILE.ini that measure wrote)");
+                        "Parameter file the measurement ran with (default: the sidecar FILE.ini that measure "
+                        "wrote; its layout must agree with the sidecar's)");
     AddLayoutOptions(convert, co.layout, false);
     convert->add_flag("--force", co.force,
                       "Read the file with the layout options even where they contradict its sidecar; replace an "
@@ -157,7 +158,9 @@ int main(int argc, char** argv) {
     auto* plot = app.add_subcommand("plot", "An SVG chart of a dBASE table or a record file");
     plot->add_option("file", po.input, "FILE.dbf or FILE.bin")->required();
     plot->add_option("-o,--output", po.output, "SVG file (default: the input's name with .svg)");
-    plot->add_option("--param", po.param, "Parameter file (record layout and period; default: the sidecar FILE.ini)");
+    plot->add_option("--param", po.param,
+                     "Parameter file (record layout and constants; default: the sidecar FILE.ini, whose layout it "
+                     "must agree with)");
     plot->add_option("--title", po.title, "Chart title");
     plot->add_option("--fields", po.fields, "Fields to draw, e.g. AIN0,AIN1,CNT0 (default: all)");
     AddLayoutOptions(plot, po.layout, false);
