@@ -7,6 +7,8 @@ import csv
 import glob
 import json
 import os
+import re
+import shutil
 import signal
 import subprocess
 import sys
@@ -106,6 +108,21 @@ class TestInfo(unittest.TestCase):
         rc, out, _ = zelk("write", "165=300,5")  # a decimal comma, as the parameter file takes it
         self.assertEqual(rc, 0)
         self.assertIn("300.500", row_of(out, 165))
+
+    def test_driver_options_before_or_after_the_command(self):
+        with tempfile.TemporaryDirectory() as d:
+            missing = os.path.join(d, "missing.ini")
+            for args, rc, message in ((("--serial", "12000099", "info"), 3, "device status    5 "),
+                                      (("info", "--serial", "12000099"), 3, "device status    5 "),
+                                      (("--serial", "12100002", "--usb-timeout", "200", "info"), 0, "12100002"),
+                                      (("--driver", "/nonexistent/librq.so", "read", "0"), 2, "cannot load the driver"),
+                                      (("--param", missing, "write", "78=1"), 5, "missing.ini: no such file"),
+                                      (("--serial", "12000001", "channels"), 1, "not for channels"),
+                                      (("--log", os.path.join(d, "x.log"), "plot", missing), 1, "not for plot")):
+                with self.subTest(args=args):
+                    code, out, err = zelk(*args)
+                    self.assertEqual(code, rc, out + err)
+                    self.assertIn(message, out + err)
 
     def test_usage_errors_and_help(self):
         self.assertEqual(zelk()[0], 1)
@@ -301,7 +318,8 @@ class TestConvert(unittest.TestCase):
         with open(os.path.splitext(self.bin)[0] + ".csv", newline="") as f:
             rows = list(csv.DictReader(f))
         self.assertEqual(len(rows), records)
-        self.assertEqual(list(rows[0].keys()), ["INDEX", "AIN0", "AIN1", "CNT1", "DIN0", "DIN1", "DOUT"])
+        # The options agree with the sidecar, which gives the period: TIME in seconds.
+        self.assertEqual(list(rows[0].keys()), ["INDEX", "TIME", "AIN0", "AIN1", "CNT1", "DIN0", "DIN1", "DOUT"])
         for t, c in zip(table[:: max(1, records // 50)], rows[:: max(1, records // 50)]):
             self.assertAlmostEqual(t["AIN1"], float(c["AIN1"]), places=4)
             self.assertEqual(t["CNT1"], int(c["CNT1"]))
@@ -315,17 +333,89 @@ class TestConvert(unittest.TestCase):
         plain = os.path.join(self.dir.name, "plain.dbf")
         scaled = os.path.join(self.dir.name, "scaled.dbf")
         self.assertEqual(zelk("convert", self.bin, "--channels", "2", "--no-cnt0", "-o", plain)[0], 0)
-        self.assertEqual(zelk("convert", self.bin, "--param", ini, "-o", scaled)[0], 0)
+        # The 200 mV range contradicts the sidecar's 10 V: only --force reads the file so.
+        self.assertEqual(zelk("convert", self.bin, "--param", ini, "-o", scaled, "--force")[0], 0)
         for a, b in list(zip(dbfread.DBF(plain), dbfread.DBF(scaled)))[:100]:
             self.assertAlmostEqual(b["AIN0"], a["AIN0"] * 0.04, delta=2e-4)
             self.assertEqual(a["AIN1"], b["AIN1"])
 
     def test_wrong_layout_is_reported(self):
-        rc, _, err = zelk("convert", self.bin, "--channels", "3", "-o", os.path.join(self.dir.name, "x.dbf"))
-        if os.path.getsize(self.bin) % 12:  # 3 channels, CNT0, CNT1, DIN/DOUT
+        rc, _, err = zelk("convert", self.bin, "--channels", "3", "--force", "-o", os.path.join(self.dir.name, "x.dbf"))
+        if os.path.getsize(self.bin) % 10:  # 3 channels, and from the sidecar CNT1 and DIN/DOUT
             self.assertIn("partial record", err)
         self.assertEqual(zelk("convert", self.bin, "--format", "xls")[0], 1)
         self.assertEqual(zelk("convert", os.path.join(self.dir.name, "none.bin"))[0], 5)
+
+    def csv_of(self, *args):
+        rc, out, err = zelk("convert", *args, "--format", "csv", "-o", "-")
+        self.assertEqual(rc, 0, err)
+        return list(csv.DictReader(out.splitlines())), err
+
+    def test_a_layout_against_the_sidecar_is_refused_unless_forced(self):
+        three = os.path.join(self.dir.name, "three.ini")
+        with open(three, "wb") as f:
+            f.write("[Volba modulu]\r\nVýrobní číslo=12000001\r\n[Měření časovačem]\r\nPočet kanálů=3\r\n"
+                    .encode("cp1250"))
+        out = os.path.join(self.dir.name, "refused", "out.csv")
+        for args, messages in ((("convert", self.bin, "--channels", "4"), ["analog channels 4 (the sidecar: 2)"]),
+                               (("convert", self.bin, "--no-dio"), ["DIN/DOUT not recorded (the sidecar: recorded)"]),
+                               (("convert", self.bin, "--ranges", "10V,5V"), ["range of AIN1 5V (the sidecar: 10V)"]),
+                               (("convert", self.bin, "--period", "250"), ["period 250 us (the sidecar: 1000 us)"]),
+                               (("convert", self.bin, "--param", three),
+                                ["analog channels 3 (the sidecar: 2)", "CNT0 recorded (the sidecar: not recorded)"]),
+                               (("--param", three, "convert", self.bin), ["contradicts the sidecar"]),
+                               (("plot", self.bin, "--channels", "1"), ["analog channels 1 (the sidecar: 2)"])):
+            with self.subTest(args=args):
+                rc, _, err = zelk(*args, "-o", out)
+                self.assertEqual(rc, 5, err)
+                for message in messages:
+                    self.assertIn(message, err)
+                self.assertIn("--force", err)
+                self.assertFalse(os.path.exists(out))
+        # Forced, the command line is used: AIN1 on the 5 V range, 250 us between records.
+        plain, _ = self.csv_of(self.bin)
+        forced, err = self.csv_of(self.bin, "--ranges", "10V,5V", "--period", "250", "--force")
+        self.assertIn("warning: --force", err)
+        self.assertEqual(float(forced[4]["TIME"]), 4 * 250e-6)
+        for a, b in list(zip(plain, forced))[:50]:
+            self.assertAlmostEqual(float(b["AIN1"]), float(a["AIN1"]) / 2, places=4)
+
+    def test_a_sidecar_of_another_file_or_count_is_warned(self):
+        name = os.path.basename(self.bin)
+        records = os.path.getsize(self.bin) // 8
+        with open(os.path.splitext(self.bin)[0] + ".ini", "rb") as f:
+            own = f.read().decode("cp1250")
+        self.assertIn("Soubor=%s\r\n" % name, own)
+        self.assertIn("Počet záznamů=%d\r\n" % records, own)
+        other = "Zelk2716e_12000001_20200101_000000.bin"
+        for case, sidecar, warnings in (
+                ("its own", own, []),
+                ("copied from another run",
+                 own.replace(name, other).replace("záznamů=%d" % records, "záznamů=3035"),
+                 ["was written for %s, not for %s" % (other, name),
+                  "says 3035 records, %s holds %d" % (name, records)]),
+                ("written at the start", re.sub(r"(Soubor|Počet záznamů)=[^\r]*\r\n", "", own), [])):
+            with self.subTest(case=case), tempfile.TemporaryDirectory(dir=self.dir.name) as d:
+                copy = os.path.join(d, name)
+                shutil.copy(self.bin, copy)
+                with open(os.path.splitext(copy)[0] + ".ini", "wb") as f:
+                    f.write(sidecar.encode("cp1250"))
+                rows, err = self.csv_of(copy)
+                self.assertEqual(len(rows), records)
+                self.assertEqual(err.count("warning"), len(warnings), err)
+                for warning in warnings:
+                    self.assertIn(warning, err)
+
+    def test_output_folder_is_made_and_an_existing_output_kept(self):
+        out = os.path.join(self.dir.name, "new", "deeper", "table.dbf")
+        for extra, code, message in (((), 0, "wrote"), ((), 5, "exists: give --force"), (("--force",), 0, "wrote")):
+            before = os.path.getmtime(out) if os.path.exists(out) else None
+            rc, stdout, err = zelk("convert", self.bin, "-o", out, *extra)
+            self.assertEqual(rc, code, err)
+            self.assertIn(message, stdout + err)
+            if code:
+                self.assertEqual(os.path.getmtime(out), before)
+        self.assertEqual(len(dbfread.DBF(out)), os.path.getsize(self.bin) // 8)
 
 
 # Czech upper-case keys, blanks around "=", quoted values and a decimal comma: the driver
@@ -582,6 +672,7 @@ class TestPlot(unittest.TestCase):
                             "--records", "200", "--out", d, "--no-progress")
             self.assertEqual(rc, 0)
             record_file = measured_files(d, ".bin")[0]
+            os.unlink(os.path.splitext(record_file)[0] + ".ini")  # the command line alone: no period
             rc, _, err = zelk("plot", record_file, "--channels", "1", "--no-cnt0", "--no-cnt1", "--no-dio")
             self.assertEqual(rc, 0, err)
             texts = self.check_svg(os.path.splitext(record_file)[0] + ".svg", ["AIN0"])

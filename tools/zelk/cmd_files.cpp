@@ -1,10 +1,13 @@
 // Commands on files left on disk: convert (record file to dBASE table or CSV) and plot.
+#include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <cmath>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
 
 #include "commands.h"
@@ -50,57 +53,105 @@ bool IsDbaseTable(const std::string& path) {
     return !ec && (size == body || size == body + 1);
 }
 
-// The layout of a data file: from --param, else from the options when --channels names the
-// layout, else from the sidecar beside the file. `required`: a record file needs one.
-int LayoutFor(const std::string& input, const std::string& param, const LayoutOptions& lo, bool required,
-              dbf::RecordLayout* layout, double* periodUs, std::string* source) {
-    std::string from = param;
-    std::error_code ec;
-    const std::string sidecar = SidecarPath(input);
-    if (from.empty() && lo.channels < 0 && fs::is_regular_file(sidecar)) from = sidecar;
-    std::string error;
-    if (!from.empty()) {
-        if (!fs::is_regular_file(from)) return MissingFile("parameter file", from);
-        TCFG cfg;
-        std::string message;
-        const bool isSidecar = from == sidecar && param.empty();
-        if (isSidecar && fs::file_size(from, ec) == 0 && !ec) {
-            Error("the sidecar " + from + " is empty (the measurement's end was never written into it): give "
-                  "--param FILE or the layout --channels N [--no-cnt0] [--no-cnt1] [--no-dio] [--ranges ...]");
-            return kExitFile;
-        }
-        if (!ReadParam(from, &cfg, &message)) {
-            Error(isSidecar ? "the sidecar " + from + " cannot be read as a parameter file (" + message +
-                                  "): give --param FILE or the layout --channels N ..."
-                            : from + ": " + message);
-            return kExitFile;
-        }
-        if (!BuildLayout(&cfg, lo, layout, periodUs, &error)) {
-            Error(error);
-            return kExitUsage;
-        }
-        *source = from;
-        return kExitOk;
-    }
-    if (required && lo.channels < 0) {
-        Error(input + " has no sidecar " + fs::path(sidecar).filename().string() +
-              " with the settings of its measurement: give --param FILE (the parameter file it ran with) or the "
-              "layout: --channels N [--no-cnt0] [--no-cnt1] [--no-dio] [--ranges ...] [--period US]");
-        return kExitUsage;
-    }
-    if (!BuildLayout(nullptr, lo, layout, periodUs, &error)) {
-        Error(error);
-        return kExitUsage;
-    }
-    *source = "the command line";
-    return kExitOk;
-}
-
 // Shortest text that reads back as the same double, '.' always.
 std::string Exact(double v) {
     char buf[32];
     auto r = std::to_chars(buf, buf + sizeof buf, v);
     return std::string(buf, r.ptr);
+}
+
+// What the command line says against what the sidecar says, one text per difference: the
+// record layout always, the period only when --period gives it (a parameter file holds the
+// period asked for, the sidecar the one used). Constants may differ: they only scale.
+std::vector<std::string> Contradictions(const dbf::RecordLayout& given, const dbf::RecordLayout& recorded,
+                                        double givenPeriodUs, double recordedPeriodUs) {
+    std::vector<std::string> out;
+    auto differ = [&out](const std::string& what, const std::string& a, const std::string& b) {
+        if (a != b) out.push_back(what + " " + a + " (the sidecar: " + b + ")");
+    };
+    auto yesNo = [](bool b) { return std::string(b ? "recorded" : "not recorded"); };
+    differ("analog channels", std::to_string(given.Channels()), std::to_string(recorded.Channels()));
+    differ("CNT0", yesNo(given.Cnt0), yesNo(recorded.Cnt0));
+    differ("CNT1", yesNo(given.Cnt1), yesNo(recorded.Cnt1));
+    differ("DIN/DOUT", yesNo(given.DinDout), yesNo(recorded.DinDout));
+    for (int i = 0; i < std::min(given.Channels(), recorded.Channels()); ++i)
+        differ("range of AIN" + std::to_string(i), RangeName(given.Range[i]), RangeName(recorded.Range[i]));
+    if (givenPeriodUs > 0 && recordedPeriodUs > 0 && std::abs(givenPeriodUs - recordedPeriodUs) > 0.05)
+        differ("period", Exact(givenPeriodUs) + " us", Exact(recordedPeriodUs) + " us");
+    return out;
+}
+
+// The layout of a data file. The sidecar beside the file describes it first; --param names
+// another parameter file instead, and the layout options change either, or describe the
+// layout alone when there is neither (--channels). What contradicts a readable sidecar is
+// refused (exit 5) unless `force`. `required`: a record file needs a layout.
+int LayoutFor(const std::string& input, const std::string& param, const LayoutOptions& lo, bool required,
+              bool force, dbf::RecordLayout* layout, double* periodUs, std::string* source) {
+    std::error_code ec;
+    const std::string sidecar = SidecarPath(input);
+    const bool commandLine = lo.channels >= 0 || lo.noCnt0 || lo.noCnt1 || lo.noDio || !lo.ranges.empty() ||
+                             lo.periodUs > 0;
+    std::string error;
+    // The sidecar as the measurement wrote it. When the command line describes the layout, a
+    // sidecar that cannot be read is only not compared.
+    std::optional<TCFG> recorded;
+    if (fs::is_regular_file(sidecar)) {
+        TCFG cfg;
+        std::string message;
+        const bool empty = fs::file_size(sidecar, ec) == 0 && !ec;
+        if (!empty && ReadParam(sidecar, &cfg, &message)) {
+            recorded = cfg;
+        } else if (param.empty() && lo.channels < 0) {
+            Error("the sidecar " + sidecar +
+                  (empty ? " is empty (the measurement's end was never written into it)"
+                         : " cannot be read as a parameter file (" + message + ")") +
+                  ": give --param FILE or the layout --channels N [--no-cnt0] [--no-cnt1] [--no-dio] [--ranges ...]");
+            return kExitFile;
+        }
+    }
+    std::optional<TCFG> base = recorded;
+    if (!param.empty()) {
+        if (!fs::is_regular_file(param)) return MissingFile("parameter file", param);
+        TCFG cfg;
+        std::string message;
+        if (!ReadParam(param, &cfg, &message)) {
+            Error(param + ": " + message);
+            return kExitFile;
+        }
+        base = cfg;
+    }
+    if (!base && required && lo.channels < 0) {
+        Error(input + " has no sidecar " + fs::path(sidecar).filename().string() +
+              " with the settings of its measurement: give --param FILE (the parameter file it ran with) or the "
+              "layout: --channels N [--no-cnt0] [--no-cnt1] [--no-dio] [--ranges ...] [--period US]");
+        return kExitUsage;
+    }
+    if (!BuildLayout(base ? &*base : nullptr, lo, layout, periodUs, &error)) {
+        Error(error);
+        return kExitUsage;
+    }
+    *source = !param.empty() ? param : recorded ? sidecar : "the command line";
+    if (commandLine && (!param.empty() || recorded)) *source += " and the command line";
+    if (!recorded) return kExitOk;
+
+    dbf::RecordLayout own;
+    double ownPeriod = 0;
+    BuildLayout(&*recorded, LayoutOptions{}, &own, &ownPeriod, &error);
+    if (lo.periodUs <= 0) *periodUs = ownPeriod;  // the period used, which a parameter file cannot know
+    const std::vector<std::string> differences = Contradictions(*layout, own, lo.periodUs, ownPeriod);
+    if (differences.empty()) return kExitOk;
+    std::string list;
+    for (const std::string& d : differences) list += (list.empty() ? "" : "; ") + d;
+    const std::string from = param.empty() ? "the command line" : param + (commandLine ? " and the command line" : "");
+    if (!force) {
+        Error(from + " contradicts the sidecar " + sidecar + " that describes " + fs::path(input).filename().string() +
+              ": " + list + ". Leave the layout to the sidecar, or give --force to read the file as " + from +
+              " says; nothing written");
+        return kExitFile;
+    }
+    Error("warning: --force: reading " + fs::path(input).filename().string() + " as " + from +
+          " says, against the sidecar " + sidecar + ": " + list);
+    return kExitOk;
 }
 
 // CSV of the record file: the table's columns with full precision, and TIME in seconds
@@ -142,7 +193,8 @@ int CmdConvert(const ConvertOptions& c) {
     dbf::RecordLayout layout;
     double period = 0;
     std::string source;
-    if (int rc = LayoutFor(c.input, c.param, c.layout, true, &layout, &period, &source); rc != kExitOk) return rc;
+    if (int rc = LayoutFor(c.input, c.param, c.layout, true, c.force, &layout, &period, &source); rc != kExitOk)
+        return rc;
     std::error_code ec;
     const uintmax_t size = fs::file_size(c.input, ec);
     if (ec) {
@@ -163,6 +215,19 @@ int CmdConvert(const ConvertOptions& c) {
         Error("the output would replace the input");
         return kExitUsage;
     }
+    if (out != "-" && fs::exists(out) && !c.force) {
+        Error(out + " exists: give --force to replace it, or -o another name; nothing written");
+        return kExitFile;
+    }
+    // Like measure --out: the folder of the output is made when it is missing.
+    if (const fs::path folder = fs::path(out).parent_path(); out != "-" && !folder.empty()) {
+        fs::create_directories(folder, ec);
+        if (ec) {
+            Error("cannot make the folder " + folder.string() + " for " + out + ": " + ec.message());
+            return kExitFile;
+        }
+    }
+    for (const std::string& w : SidecarMismatches(c.input, SidecarPath(c.input), rows)) Error("warning: " + w);
     bool ok;
     if (format == "dbf") {
         dbf::TableResult t = dbf::WriteTable(c.input, out, layout, rows, Today(), [] { return Interrupted(); });
@@ -204,7 +269,8 @@ int CmdPlot(const PlotOptions& p) {
     dbf::RecordLayout layout;
     double period = 0;
     std::string error, note, source;
-    if (int rc = LayoutFor(p.input, p.param, p.layout, recordFile, &layout, &period, &source); rc != kExitOk) return rc;
+    if (int rc = LayoutFor(p.input, p.param, p.layout, recordFile, p.force, &layout, &period, &source); rc != kExitOk)
+        return rc;
     Dataset data;
     bool ok = recordFile ? ReadRecordFile(p.input, layout, &data, &error, &note)
                          : ReadTable(p.input, &data, &error, &note);
@@ -213,6 +279,8 @@ int CmdPlot(const PlotOptions& p) {
         return kExitFile;
     }
     if (!note.empty()) std::cerr << "zelk: note: " << note << "\n";
+    const std::optional<uint64_t> rows = recordFile ? std::optional<uint64_t>(data.Rows()) : std::nullopt;
+    for (const std::string& w : SidecarMismatches(p.input, SidecarPath(p.input), rows)) Error("warning: " + w);
     std::vector<std::string> fields;
     std::stringstream ss(p.fields);
     for (std::string f; std::getline(ss, f, ',');)

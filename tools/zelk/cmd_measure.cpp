@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <map>
 #include <set>
 
 #include "channels.h"
@@ -248,7 +249,8 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
     for (const std::string& f : RecordFiles(out)) {
         if (before.count(f) || fs::path(f).extension() != ".bin") continue;
         std::string error;
-        if (!WriteSidecar(run, RunFacts{periodUsed, started, std::nullopt, layout.RecordBytes()}, SidecarPath(f), &error))
+        const RunFacts facts{periodUsed, started, std::nullopt, layout.RecordBytes(), fs::path(f).filename().string()};
+        if (!WriteSidecar(run, facts, SidecarPath(f), &error))
             Error(error);
     }
 
@@ -336,14 +338,14 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
               << "bytes per record  " << layout.RecordBytes() << "\n";
     for (const std::string& f : files) std::cout << "wrote             " << f << " (" << fs::file_size(f, ec) << " bytes)\n";
     if (files.empty()) std::cout << "wrote             nothing\n";
-    // The settings travel with the data: one sidecar per base name (record file and table).
-    std::set<std::string> sidecars;
-    for (const std::string& f : files) sidecars.insert(SidecarPath(f));
-    const RunFacts facts{periodUsed, started, p.stored, layout.RecordBytes()};
+    // The settings travel with the data: one sidecar per base name (record file and table),
+    // naming the first of its files (the record file while it is there).
+    std::map<std::string, std::string> sidecars;
+    for (const std::string& f : files) sidecars.emplace(SidecarPath(f), fs::path(f).filename().string());
     bool sidecarFailed = false;
-    for (const std::string& f : sidecars) {
+    for (const auto& [f, dataFile] : sidecars) {
         std::string error;
-        if (WriteSidecar(run, facts, f, &error)) {
+        if (WriteSidecar(run, RunFacts{periodUsed, started, p.stored, layout.RecordBytes(), dataFile}, f, &error)) {
             std::cout << "wrote             " << f << " (settings)\n";
         } else {
             Error(error);

@@ -66,6 +66,7 @@ struct ConvertOptions {
     std::string format = "dbf";  // dbf | csv
     std::string param;
     LayoutOptions layout;
+    bool force = false;  // a layout against the sidecar; replacing an existing output
 };
 int CmdConvert(const ConvertOptions& c);
 
@@ -76,6 +77,7 @@ struct PlotOptions {
     std::string title;
     std::string fields;  // "AIN0,AIN3,CNT0"; empty = all
     LayoutOptions layout;
+    bool force = false;  // a layout against the sidecar
 };
 int CmdPlot(const PlotOptions& p);
 

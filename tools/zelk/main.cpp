@@ -19,22 +19,38 @@ const char* const kExitCodes =
     "  2    the driver library cannot be loaded, or its Init failed\n"
     "  3    the device status is not 0 (module missing or in error; see docs/troubleshooting.md)\n"
     "  4    the measurement failed or lost records, or a read or write cycle did not finish\n"
-    "  5    a file is missing, cannot be read or written, or does not fit (convert: not a record file of\n"
-    "       that layout)\n"
+    "  5    a file is missing, cannot be read or written, or does not fit (convert, plot: not a record file\n"
+    "       of that layout, or a layout that contradicts the file's sidecar without --force; convert: an\n"
+    "       existing output without --force)\n"
     "  130  interrupted by Ctrl+C (a measurement is stopped cleanly first)\n";
 
-void AddDriverOptions(CLI::App* c, DriverOptions& o) {
-    c->add_option("--driver", o.driver, "Driver library to load (default: the simulated-module driver beside zelk)");
-    c->add_option("--param", o.param, "Parameter file to start the driver with (default: one written for --serial)");
-    c->add_option("--serial", o.serial, "Serial number of the module when no --param is given")->capture_default_str();
-    c->add_option("--usb-timeout", o.usbTimeoutMs, "USB reply timeout in ms when no --param is given")
-        ->check(CLI::Range(1, 10000))
-        ->capture_default_str();
-    c->add_option("--log", o.log, "Write the driver's log (level 3) to this file (when no --param is given)");
-    c->add_option("--cycle-timeout", o.cycleTimeoutMs, "Longest wait for a read or write cycle, in ms")
-        ->check(CLI::PositiveNumber)
-        ->capture_default_str();
-    c->add_flag("--strict", o.strict, "Stop before starting when the check of --param finds anything (see zelk check)");
+// The options of the commands that start the driver. main binds them on the app and on each
+// such command, to the same variables, so that they go before or after the command's name.
+std::vector<CLI::Option*> AddDriverOptions(CLI::App* c, DriverOptions& o) {
+    const char* const group = "Driver options (before or after the command)";
+    return {
+        c->add_option("--driver", o.driver, "Driver library to load (default: the simulated-module driver beside zelk)")
+            ->group(group),
+        c->add_option("--param", o.param,
+                      "Parameter file to start the driver with (default: one written for --serial); before convert "
+                      "and plot, theirs")
+            ->group(group),
+        c->add_option("--serial", o.serial, "Serial number of the module when no --param is given")
+            ->capture_default_str()
+            ->group(group),
+        c->add_option("--usb-timeout", o.usbTimeoutMs, "USB reply timeout in ms when no --param is given")
+            ->check(CLI::Range(1, 10000))
+            ->capture_default_str()
+            ->group(group),
+        c->add_option("--log", o.log, "Write the driver's log (level 3) to this file (when no --param is given)")
+            ->group(group),
+        c->add_option("--cycle-timeout", o.cycleTimeoutMs, "Longest wait for a read or write cycle, in ms")
+            ->check(CLI::PositiveNumber)
+            ->capture_default_str()
+            ->group(group),
+        c->add_flag("--strict", o.strict, "Stop before starting when the check of --param finds anything (see zelk check)")
+            ->group(group),
+    };
 }
 
 void AddLayoutOptions(CLI::App* c, LayoutOptions& l, bool measuring) {
@@ -72,6 +88,7 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", "zelk " ZELK_TOOL_VERSION, "The tool's version");
 
     DriverOptions o;
+    const std::vector<CLI::Option*> globalOptions = AddDriverOptions(&app, o);
     bool json = false;
     auto* info = app.add_subcommand("info", "Driver version and text; the module's identification and device status");
     AddDriverOptions(info, o);
@@ -132,17 +149,24 @@ int main(int argc, char** argv) {
                         "Output file (default: the record file's name, .dbf or .csv; - is standard output for csv)");
     convert->add_option("--format", co.format, "dbf or csv")->capture_default_str();
     convert->add_option("--param", co.param,
-                        "Parameter file the measurement ran with (default: the sidecar FILE.ini that measure wrote)");
+                        "Parameter file the measurement ran with (default: the sidecar FILE.ini that measure "
+                        "wrote; its layout must agree with the sidecar's)");
     AddLayoutOptions(convert, co.layout, false);
+    convert->add_flag("--force", co.force,
+                      "Read the file with the layout options even where they contradict its sidecar; replace an "
+                      "existing output");
 
     PlotOptions po;
     auto* plot = app.add_subcommand("plot", "An SVG chart of a dBASE table or a record file");
     plot->add_option("file", po.input, "FILE.dbf or FILE.bin")->required();
     plot->add_option("-o,--output", po.output, "SVG file (default: the input's name with .svg)");
-    plot->add_option("--param", po.param, "Parameter file (record layout and period; default: the sidecar FILE.ini)");
+    plot->add_option("--param", po.param,
+                     "Parameter file (record layout and constants; default: the sidecar FILE.ini, whose layout it "
+                     "must agree with)");
     plot->add_option("--title", po.title, "Chart title");
     plot->add_option("--fields", po.fields, "Fields to draw, e.g. AIN0,AIN1,CNT0 (default: all)");
     AddLayoutOptions(plot, po.layout, false);
+    plot->add_flag("--force", po.force, "Read the file with the layout options even where they contradict its sidecar");
 
     std::string checked;
     bool strict = false;
@@ -169,6 +193,26 @@ int main(int argc, char** argv) {
         app.exit(e);
         return kExitUsage;
     }
+
+    // convert, plot and channels start no driver: before them, --param is the parameter file
+    // convert and plot read the layout from, and the other driver options are refused.
+    const CLI::App* chosen = app.get_subcommands().front();
+    if (chosen == convert || chosen == plot || chosen == channels || chosen == check)
+        for (const CLI::Option* g : globalOptions) {
+            if (g->count() == 0) continue;
+            if (g->get_name() == "--strict" && chosen == check) {
+                strict = true;
+                continue;
+            }
+            std::string& param = chosen == convert ? co.param : po.param;
+            if (g->get_name() == "--param" && chosen != channels) {
+                if (param.empty()) param = o.param;
+                continue;
+            }
+            Error(g->get_name() + " is for the commands that start the driver (info, devices, read, write, watch, "
+                                  "window, measure), not for " + chosen->get_name());
+            return kExitUsage;
+        }
 
     InstallInterruptHandler();
     try {

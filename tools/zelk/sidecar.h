@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "param_file.h"
 
@@ -20,10 +21,25 @@ struct RunFacts {
     // start, so that the layout is beside the data even if the tool never sees the end).
     std::optional<uint64_t> records;
     int recordBytes = 0;
+    std::string dataFile;  // the data file's name without its folder
 };
 
 // The run's parameter file with the period actually used, the log switched off (reading
 // the sidecar must not touch a log folder) and a [Záznam] section with the facts.
 bool WriteSidecar(const ParamText& run, const RunFacts& facts, const std::string& path, std::string* error);
+
+// What a sidecar's [Záznam] says about its data, each absent when the sidecar lacks the key
+// (the count while the measurement runs or after a crash; the name in older sidecars).
+struct RecordedFacts {
+    std::optional<uint64_t> records;
+    std::optional<std::string> dataFile;  // UTF-8
+};
+RecordedFacts ReadRecordedFacts(const std::string& sidecarPath);
+
+// Warnings for a data file whose sidecar was written for another file (by the base name, so
+// that the record file and the table of one run share it) or for another number of records
+// (`records` absent: the count is not checked).
+std::vector<std::string> SidecarMismatches(const std::string& dataFile, const std::string& sidecarPath,
+                                           std::optional<uint64_t> records);
 
 }  // namespace zelk::tool
