@@ -13,6 +13,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 import xml.etree.ElementTree as ET
@@ -528,6 +529,94 @@ class TestParamFiles(unittest.TestCase):
                 rc, _, err = zelk("convert", record_file, "--format", "csv", "-o", os.path.join(d, "x.csv"))
                 self.assertEqual(rc, 5, err)
                 self.assertIn("the sidecar " + sidecar + " " + message, err)
+
+
+class TestLive(unittest.TestCase):
+    SEQUENCE = "[bench]\nsignals = sequence\n"
+
+    def test_stream_gives_every_stored_record_once_in_order_as_the_table_has_it(self):
+        for fmt in ("csv", "jsonl"):
+            with self.subTest(fmt), tempfile.TemporaryDirectory() as d:
+                stream = os.path.join(d, "records." + fmt)
+                rc, out, err = zelk("measure", "--channels", "3", "--no-cnt1", "--period", "200", "--records", "4000",
+                                    "--out", d, "--no-progress", "--stream", fmt, "-o", stream, bench=self.SEQUENCE)
+                self.assertEqual(rc, 0, out + err)
+                self.assertIn("records streamed  4000", out)
+                with open(stream) as f:
+                    if fmt == "csv":
+                        rows = list(csv.DictReader(f))
+                    else:
+                        rows = [json.loads(line) for line in f]
+                self.assertEqual([int(r["INDEX"]) for r in rows], list(range(4000)))
+                self.assertEqual(float(rows[7]["TIME"]), 7 * 200e-6)
+                self.assertEqual(measured_files(d, ".bin"), [])  # the conversion deleted it under the stream
+                table = list(dbfread.DBF(measured_files(d, ".dbf")[0]))
+                for row, rec in zip(rows, table):
+                    for field in ("AIN0", "AIN1", "AIN2", "CNT0", "DIN0", "DIN1", "DOUT"):
+                        self.assertAlmostEqual(float(row[field]), rec[field], places=4)
+
+    def test_stream_on_stdout_moves_what_zelk_says_to_stderr_and_stops_on_a_closed_pipe(self):
+        with tempfile.TemporaryDirectory() as d:
+            p = subprocess.Popen([ZELK, "measure", "--channels", "1", "--format", "bin", "--out", d, "--stream", "csv"],
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+            header = p.stdout.readline()
+            self.assertEqual(header.strip(), "INDEX,TIME,AIN0,CNT0,CNT1,DIN0,DIN1,DOUT")
+            for _ in range(100):
+                self.assertTrue(p.stdout.readline())
+            p.stdout.close()  # the reader goes away: zelk stops the measurement cleanly
+            err = p.stderr.read()
+            p.stderr.close()
+            p.wait(timeout=60)
+            self.assertEqual(p.returncode, 5, err)
+            self.assertIn("stopped: the stream's output failed", err)
+            self.assertIn("records stored", err)
+            stored = int(err.split("records stored")[1].split()[0])
+            self.assertEqual(os.path.getsize(measured_files(d, ".bin")[0]), stored * 8)
+
+    def test_json_lines_of_measure_and_watch(self):
+        with tempfile.TemporaryDirectory() as d:
+            rc, out, err = zelk("measure", "--channels", "2", "--records", "2500", "--period", "1000", "--out", d,
+                                "--json")
+            self.assertEqual(rc, 0, out + err)
+            events = [json.loads(line) for line in out.splitlines()]
+            self.assertEqual(events[-1]["event"], "end")
+            self.assertEqual(events[-1]["stored"], 2500)
+            self.assertEqual(events[-1]["measurement_status"], 0)
+            progress = [e for e in events if e["event"] == "progress"]
+            self.assertTrue(progress, out)
+            self.assertEqual(progress[0]["period_rate"], 1000)
+            for e in progress:
+                self.assertGreaterEqual(e["behind"], 0)
+        rc, out, _ = zelk("watch", "0,98", "--count", "3", "--interval", "10", "--json")
+        self.assertEqual(rc, 0)
+        cycles = [json.loads(line) for line in out.splitlines()]
+        self.assertEqual([c["cycle"] for c in cycles], [1, 2, 3])
+        self.assertEqual([ch["channel"] for ch in cycles[0]["channels"]], [0, 98])
+
+    def test_loss_is_reported_while_the_measurement_runs(self):
+        with tempfile.TemporaryDirectory() as d:
+            p = subprocess.Popen([ZELK, "measure", "--channels", "16", "--period", "200", "--format", "bin", "--out", d],
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                                 env=dict(os.environ, ZELK_SIM_CONFIG=self.slow_link(d)))
+            # The warning comes while it runs, before any stop (which comes anyway after 30 s).
+            guard = threading.Timer(30, p.send_signal, [signal.SIGINT])
+            guard.start()
+            line = p.stderr.readline()
+            while line and "records are being lost" not in line:
+                line = p.stderr.readline()
+            self.assertIn("records are being lost", line)
+            self.assertIsNone(p.poll())
+            p.send_signal(signal.SIGINT)
+            out, _ = p.communicate(timeout=60)
+            guard.cancel()
+            self.assertIn("behind", out)
+
+    @staticmethod
+    def slow_link(d):
+        path = os.path.join(d, "bench.ini")
+        with open(path, "w") as f:
+            f.write("[bench]\nbandwidth = 20000\n")
+        return path
 
 
 class TestCheck(unittest.TestCase):

@@ -321,8 +321,8 @@ int CmdWatch(const DriverOptions& o, const WatchOptions& w) {
     Host h;
     if (int rc = StartHost(o, &h); rc != kExitOk) return rc;
     Session& s = *h.session;
-    const bool live = StdoutIsTerminal();
-    if (!live) {
+    const bool live = StdoutIsTerminal() && !w.json;
+    if (!live && !w.json) {
         std::cout << "cycle";
         for (uint32_t ch : channels) std::cout << "\tch" << ch;
         std::cout << "\n";
@@ -335,7 +335,15 @@ int CmdWatch(const DriverOptions& o, const WatchOptions& w) {
         int cycleStatus = -1;
         std::vector<Reading> rs = ReadWithStatus(s, channels, o.cycleTimeoutMs, &cycleStatus);
         if (failedStatus == 0 && cycleStatus != 0) failedStatus = cycleStatus;
-        if (live) {
+        if (w.json) {
+            std::ostringstream out;
+            out << "{\"cycle\": " << cycle << ", \"t_s\": " << std::chrono::duration<double>(begin - start).count()
+                << ", \"device_status\": " << cycleStatus << ", \"channels\": [";
+            for (const Reading& r : rs)
+                out << (&r == &rs.front() ? "" : ", ") << "{\"channel\": " << r.channel << ", \"value\": " << JsonValue(r)
+                    << ", \"finished\": " << (r.finished ? "true" : "false") << "}";
+            std::cout << out.str() << "]}\n" << std::flush;
+        } else if (live) {
             double t = std::chrono::duration<double>(begin - start).count();
             std::ostringstream out;
             out << "\x1b[H\x1b[J" << "zelk watch  cycle " << cycle << "  " << static_cast<int>(t) << " s  every "

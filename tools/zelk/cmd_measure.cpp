@@ -5,6 +5,9 @@
 #include <ctime>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <optional>
+#include <utility>
 #include <iostream>
 #include <map>
 #include <set>
@@ -15,6 +18,7 @@
 #include "core/channel_map.h"
 #include "dataset.h"
 #include "sidecar.h"
+#include "stream.h"
 
 namespace zelk::tool {
 namespace {
@@ -85,8 +89,33 @@ bool RecordsLost(const Sample& first, const Sample& last, double periodUs, doubl
     if (window < 1.0 || periodUs <= 0) return false;
     const double allowed = window * 1e6 / periodUs;
     const double achieved = static_cast<double>(last.stored - first.stored);
-    *achievedRate = achieved / window;
+    if (achievedRate) *achievedRate = achieved / window;
     return achieved < 0.98 * allowed - 0.1e6 / periodUs;
+}
+
+// The pace of a running measurement, in records and records per second: what the period
+// gives, what was stored since it was first seen running, and how far the stored count is
+// behind the module's clock.
+struct Pace {
+    double expected = 0, stored = 0, behind = 0;
+};
+
+Pace PaceOf(const Sample& first, const Sample& last, double periodUs) {
+    Pace p;
+    if (periodUs <= 0) return p;
+    p.expected = 1e6 / periodUs;
+    const double window = std::chrono::duration<double>(last.at - first.at).count();
+    if (window <= 0) return p;
+    const double stored = static_cast<double>(last.stored - first.stored);
+    p.stored = stored / window;
+    p.behind = std::max(0.0, window * p.expected - stored);
+    return p;
+}
+
+std::string Seconds3(double s) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.3f", s);
+    return buf;
 }
 
 // "period asked X us, used Y us, because ..." when the start did not take the configured period.
@@ -143,6 +172,27 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
         Error("--format is bin or dbf");
         return kExitUsage;
     }
+    const std::string streamFormat = UpperAscii(m.stream);
+    if (!streamFormat.empty() && streamFormat != "CSV" && streamFormat != "JSONL") {
+        Error("--stream is csv or jsonl");
+        return kExitUsage;
+    }
+    if (!m.streamOut.empty() && streamFormat.empty()) {
+        Error("-o names the file of --stream");
+        return kExitUsage;
+    }
+    std::ofstream streamFile;
+    if (!m.streamOut.empty() && m.streamOut != "-") {
+        streamFile.open(m.streamOut, std::ios::binary | std::ios::trunc);
+        if (!streamFile) {
+            Error("cannot write " + m.streamOut);
+            return kExitFile;
+        }
+    }
+    // Records on standard output leave it to them: what zelk says goes to standard error then.
+    const bool recordsOnStdout = !streamFormat.empty() && !streamFile.is_open();
+    std::ostream& info = recordsOnStdout ? std::cerr : std::cout;
+    std::ostream& records = streamFile.is_open() ? static_cast<std::ostream&>(streamFile) : std::cout;
     const LayoutOptions& lo = m.layout;
     if (lo.channels == 0 || lo.channels > 16) {
         Error("--channels is 1..16");
@@ -202,7 +252,8 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
     }
     const std::set<std::string> before = RecordFiles(out);
 
-    std::cout << "measuring " << layout.Channels() << " channel" << (layout.Channels() == 1 ? "" : "s")
+    if (!m.json)
+        info << "measuring " << layout.Channels() << " channel" << (layout.Channels() == 1 ? "" : "s")
               << (layout.Cnt0 ? " +CNT0" : "") << (layout.Cnt1 ? " +CNT1" : "") << (layout.DinDout ? " +DIN/DOUT" : "")
               << ", " << (m.records ? std::to_string(m.records) + " records" : "no record limit")
               << (m.duration > 0 ? ", at most " + Seconds1(m.duration) : "") << ", " << format
@@ -218,7 +269,10 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
     }
     auto periodReading = s.Read({ZELK_CH_TIMER_PERIOD}, o.cycleTimeoutMs);
     const double periodUsed = AsReal(periodReading[0].value);
-    if (const std::string note = PeriodNote(cfg, periodUsed); !note.empty()) std::cout << note << "\n" << std::flush;
+    if (const std::string note = PeriodNote(cfg, periodUsed); !note.empty()) {
+        if (m.json) info << "{\"event\": \"period\", \"note\": " << Json(note) << "}\n" << std::flush;
+        else info << note << "\n" << std::flush;
+    }
     // Records travel as they are stored: a faster stream than the link carries is lost. The
     // period is the one the driver settled on for this layout.
     const double wantedBytesPerSecond = layout.RecordBytes() * 1e6 / std::max(periodUsed, 1.0);
@@ -254,8 +308,31 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
             Error(error);
     }
 
-    const bool tty = StdoutIsTerminal() && !m.noProgress;
-    bool stopRequested = false, interrupted = false;
+    // The stream follows the record file from its first byte; the handle keeps it readable
+    // even when the conversion deletes it at the end.
+    RecordFollower follower(layout);
+    std::optional<StreamWriter> writer;
+    bool streamFailed = false;
+    if (!streamFormat.empty()) {
+        for (const std::string& f : RecordFiles(out))
+            if (!before.count(f) && fs::path(f).extension() == ".bin") follower.Open(f);
+        if (!follower.IsOpen()) {
+            Error("the record file of the measurement cannot be read for --stream");
+            streamFailed = true;
+        }
+        writer.emplace(records, streamFormat == "CSV" ? StreamWriter::Format::Csv : StreamWriter::Format::Jsonl,
+                       layout, periodUsed);
+        writer->Header();
+    }
+    auto streamNew = [&] {
+        if (!writer || streamFailed) return;
+        const uint64_t first = follower.RecordsRead();
+        const std::vector<uint8_t>& bytes = follower.Poll();
+        if (!bytes.empty() && !writer->Records(bytes, first)) streamFailed = true;
+    };
+
+    const bool tty = StdoutIsTerminal() && !m.noProgress && !recordsOnStdout && !m.json;
+    bool stopRequested = false, interrupted = false, lossReported = false;
     auto lastLine = Clock::now();
     Sample first, last;
     for (;;) {
@@ -263,32 +340,56 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
             last = {Clock::now(), p.stored};
             if (first.stored == 0) first = last;
         }
-        double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+        const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+        const Pace pace = PaceOf(first, last, periodUsed);
+        // A shortfall is said as soon as it passes the threshold, not only at the end.
+        if (!lossReported && RecordsLost(first, last, periodUsed, nullptr)) {
+            lossReported = true;
+            Error("warning: records are being lost: " + std::to_string(static_cast<long long>(pace.stored)) +
+                  " records/s stored where the period gives " + std::to_string(static_cast<long long>(pace.expected)) +
+                  "; " + std::to_string(static_cast<long long>(pace.behind)) + " records behind the module's clock");
+        }
         if (!m.noProgress && (tty || Clock::now() - lastLine >= std::chrono::seconds(1))) {
             lastLine = Clock::now();
-            std::string bar;
-            if (m.records > 0) {
-                int filled = static_cast<int>(30.0 * std::min<double>(1.0, static_cast<double>(p.stored) / m.records));
-                bar = "[" + std::string(static_cast<size_t>(filled), '#') + std::string(static_cast<size_t>(30 - filled), '.') + "] ";
+            if (m.json) {
+                info << "{\"event\": \"progress\", \"elapsed_s\": " << Seconds3(elapsed) << ", \"stored\": " << p.stored
+                     << ", \"period_rate\": " << static_cast<long long>(pace.expected)
+                     << ", \"stored_rate\": " << static_cast<long long>(pace.stored)
+                     << ", \"behind\": " << static_cast<long long>(pace.behind) << ", \"measurement_status\": " << p.status
+                     << ", \"status_name\": " << Json(MeasurementStatusName(p.status)) << "}\n"
+                     << std::flush;
+            } else {
+                std::string bar;
+                if (m.records > 0) {
+                    int filled = static_cast<int>(30.0 * std::min<double>(1.0, static_cast<double>(p.stored) / m.records));
+                    bar = "[" + std::string(static_cast<size_t>(filled), '#') +
+                          std::string(static_cast<size_t>(30 - filled), '.') + "] ";
+                }
+                char line[320];
+                std::snprintf(line, sizeof line,
+                              "%s%u%s records  %.0f/s by the period, %.0f/s stored, %.0f behind  %s  status %u %s",
+                              bar.c_str(), p.stored, m.records ? ("/" + std::to_string(m.records)).c_str() : "",
+                              pace.expected, pace.stored, pace.behind, Clock2(elapsed).c_str(), p.status,
+                              MeasurementStatusName(p.status));
+                info << (tty ? "\r\x1b[K" : "") << line << (tty ? "" : "\n") << std::flush;
             }
-            char line[256];
-            std::snprintf(line, sizeof line, "%s%u%s records  %.0f rec/s  %s  status %u %s", bar.c_str(), p.stored,
-                          m.records ? ("/" + std::to_string(m.records)).c_str() : "",
-                          elapsed > 0 ? p.stored / elapsed : 0.0, Clock2(elapsed).c_str(), p.status,
-                          MeasurementStatusName(p.status));
-            std::cout << (tty ? "\r\x1b[K" : "") << line << (tty ? "" : "\n") << std::flush;
         }
         if (p.status != ZELK_MEASURE_RUNNING) break;
-        if (!stopRequested && (Interrupted() || (m.duration > 0 && elapsed >= m.duration))) {
+        if (!stopRequested && (Interrupted() || streamFailed || (m.duration > 0 && elapsed >= m.duration))) {
             interrupted = Interrupted();
             stopRequested = true;
             // Channel 200 = 0 stops the module; in DBF mode it also starts the conversion.
             s.Write({{ZELK_CH_MEASURE_START, LongValue(0)}}, o.cycleTimeoutMs);
         }
-        for (int i = 0; i < 20 && !(Interrupted() && !stopRequested); ++i) PumpMessages(10);
+        for (int i = 0; i < 20 && !(Interrupted() && !stopRequested); ++i) {
+            PumpMessages(10);
+            streamNew();
+        }
         p = Poll(s, o.cycleTimeoutMs);
     }
-    if (tty) std::cout << "\n";
+    // The measurement has ended: what it stored last is in the file now.
+    streamNew();
+    if (tty) info << "\n";
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
     const uint32_t endStatus = p.status;
     const bool failed = endStatus == ZELK_MEASURE_NO_DATA || endStatus == ZELK_MEASURE_COMMAND_FAILED ||
@@ -325,19 +426,34 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
     std::string text;
     int device = s.DeviceStatus(&text, o.cycleTimeoutMs);
 
-    std::cout << "records stored    " << p.stored << "\n";
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.1f us (configured %.1f us)", periodUsed, configuredPeriod);
-    std::cout << "period used       " << buf << "\n";
-    std::snprintf(buf, sizeof buf, "%.1f s", elapsed);
-    std::cout << "elapsed           " << buf << "\n"
-              << "end               " << (interrupted ? "stopped by Ctrl+C" : stopRequested ? "stopped after --duration"
-                                                                                             : MeasurementStatusName(endStatus))
-              << " (measurement status " << endStatus << ")\n"
-              << "device status     " << StatusShown(device, Show(text)) << "\n"
-              << "bytes per record  " << layout.RecordBytes() << "\n";
-    for (const std::string& f : files) std::cout << "wrote             " << f << " (" << fs::file_size(f, ec) << " bytes)\n";
-    if (files.empty()) std::cout << "wrote             nothing\n";
+    const std::string endText = interrupted                ? "stopped by Ctrl+C"
+                                : streamFailed && writer ? "stopped: the stream's output failed"
+                                : stopRequested          ? "stopped after --duration"
+                                                         : MeasurementStatusName(endStatus);
+    if (m.json) {
+        info << "{\"event\": \"end\", \"stored\": " << p.stored << ", \"streamed\": " << follower.RecordsRead()
+             << ", \"period_used_us\": " << Seconds3(periodUsed) << ", \"configured_period_us\": "
+             << Seconds3(configuredPeriod) << ", \"elapsed_s\": " << Seconds3(elapsed) << ", \"end\": " << Json(endText)
+             << ", \"measurement_status\": " << endStatus << ", \"device_status\": " << device
+             << ", \"device_text\": " << Json(Show(text)) << ", \"bytes_per_record\": " << layout.RecordBytes()
+             << ", \"files\": [";
+        bool comma = false;
+        for (const std::string& f : files) info << (std::exchange(comma, true) ? ", " : "") << Json(f);
+        info << "]}\n";
+    } else {
+        info << "records stored    " << p.stored << "\n";
+        if (writer) info << "records streamed  " << follower.RecordsRead() << "\n";
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%.1f us (configured %.1f us)", periodUsed, configuredPeriod);
+        info << "period used       " << buf << "\n";
+        std::snprintf(buf, sizeof buf, "%.1f s", elapsed);
+        info << "elapsed           " << buf << "\n"
+             << "end               " << endText << " (measurement status " << endStatus << ")\n"
+             << "device status     " << StatusShown(device, Show(text)) << "\n"
+             << "bytes per record  " << layout.RecordBytes() << "\n";
+        for (const std::string& f : files) info << "wrote             " << f << " (" << fs::file_size(f, ec) << " bytes)\n";
+        if (files.empty()) info << "wrote             nothing\n";
+    }
     // The settings travel with the data: one sidecar per base name (record file and table),
     // naming the first of its files (the record file while it is there).
     std::map<std::string, std::string> sidecars;
@@ -346,7 +462,7 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
     for (const auto& [f, dataFile] : sidecars) {
         std::string error;
         if (WriteSidecar(run, RunFacts{periodUsed, started, p.stored, layout.RecordBytes(), dataFile}, f, &error)) {
-            std::cout << "wrote             " << f << " (settings)\n";
+            if (!m.json) info << "wrote             " << f << " (settings)\n";
         } else {
             Error(error);
             sidecarFailed = true;
@@ -362,6 +478,10 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
               std::to_string(static_cast<long long>(layout.RecordBytes() * 1e6 / periodUsed)) +
               " B/s; use fewer channels or counters, or a longer period.");
     if (failed || device != 0 || lost) return kExitMeasurement;
+    if (streamFailed && writer) {
+        Error("the stream's output failed (a closed pipe, a full disk): the measurement was stopped");
+        return kExitFile;
+    }
     if (sidecarFailed) return kExitFile;
     if (format == "DBF")
         for (const std::string& f : files)

@@ -29,6 +29,7 @@ struct WatchOptions {
     std::string channels = "0-3,80,81,98";
     int intervalMs = 500;
     int count = 0;  // 0 = until Ctrl+C
+    bool json = false;  // one JSON line per cycle
 };
 int CmdWatch(const DriverOptions& o, const WatchOptions& w);
 
@@ -57,6 +58,9 @@ struct MeasureOptions {
     std::string out = ".";
     std::string format;     // BIN | DBF (default: the parameter file's, or DBF)
     bool noProgress = false;
+    std::string stream;     // csv | jsonl: records as they are stored
+    std::string streamOut;  // -o: where the stream goes (default: standard output)
+    bool json = false;      // progress and summary as JSON lines
 };
 int CmdMeasure(const DriverOptions& o, const MeasureOptions& m);
 

@@ -116,6 +116,28 @@ bool ReadTable(const std::string& path, Dataset* data, std::string* error, std::
     return true;
 }
 
+std::vector<std::string> RecordColumnNames(const dbf::RecordLayout& l) {
+    std::vector<std::string> names;
+    for (int j = 0; j < l.Channels(); ++j) names.push_back("AIN" + std::to_string(j));
+    if (l.Cnt0) names.push_back("CNT0");
+    if (l.Cnt1) names.push_back("CNT1");
+    if (l.DinDout) names.insert(names.end(), {"DIN0", "DIN1", "DOUT"});
+    return names;
+}
+
+void DecodeRecord(const dbf::RecordLayout& l, const uint8_t* record, double* out) {
+    auto u16 = [&](size_t at) { return static_cast<uint16_t>(record[at] | record[at + 1] << 8); };
+    size_t at = 0;
+    for (int j = 0; j < l.Channels(); ++j, at += 2) *out++ = dbf::AinValue(u16(at), l.Range[j], l.ConstA[j], l.ConstB[j]);
+    if (l.Cnt0) *out++ = u16(at), at += 2;
+    if (l.Cnt1) *out++ = u16(at), at += 2;
+    if (l.DinDout) {
+        *out++ = record[at] & 1;
+        *out++ = (record[at] >> 1) & 1;
+        *out++ = record[at + 1] & 1;
+    }
+}
+
 bool ReadRecordFile(const std::string& path, const dbf::RecordLayout& l, Dataset* data, std::string* error,
                     std::string* note) {
     std::string b;
@@ -125,32 +147,14 @@ bool ReadRecordFile(const std::string& path, const dbf::RecordLayout& l, Dataset
     if (b.size() % r != 0)
         *note = "the file ends in a partial record (" + std::to_string(b.size() % r) + " of " + std::to_string(r) +
                 " bytes), left out";
-    const int n = l.Channels();
     data->columns.clear();
     data->columns.push_back({"INDEX", {}});
-    for (int j = 0; j < n; ++j) data->columns.push_back({"AIN" + std::to_string(j), {}});
-    if (l.Cnt0) data->columns.push_back({"CNT0", {}});
-    if (l.Cnt1) data->columns.push_back({"CNT1", {}});
-    if (l.DinDout) {
-        data->columns.push_back({"DIN0", {}});
-        data->columns.push_back({"DIN1", {}});
-        data->columns.push_back({"DOUT", {}});
-    }
+    for (const std::string& name : RecordColumnNames(l)) data->columns.push_back({name, {}});
+    std::vector<double> values(data->columns.size() - 1);
     for (size_t k = 0; k < count; ++k) {
-        size_t at = k * r;
-        size_t c = 0;
-        data->columns[c++].values.push_back(static_cast<double>(k));
-        for (int j = 0; j < n; ++j, at += 2)
-            data->columns[c++].values.push_back(
-                dbf::AinValue(static_cast<uint16_t>(U16(b, at)), l.Range[j], l.ConstA[j], l.ConstB[j]));
-        if (l.Cnt0) { data->columns[c++].values.push_back(U16(b, at)); at += 2; }
-        if (l.Cnt1) { data->columns[c++].values.push_back(U16(b, at)); at += 2; }
-        if (l.DinDout) {
-            auto din = static_cast<uint8_t>(b[at]), dout = static_cast<uint8_t>(b[at + 1]);
-            data->columns[c++].values.push_back(din & 1);
-            data->columns[c++].values.push_back((din >> 1) & 1);
-            data->columns[c++].values.push_back(dout & 1);
-        }
+        DecodeRecord(l, reinterpret_cast<const uint8_t*>(b.data()) + k * r, values.data());
+        data->columns[0].values.push_back(static_cast<double>(k));
+        for (size_t c = 0; c < values.size(); ++c) data->columns[c + 1].values.push_back(values[c]);
     }
     return true;
 }

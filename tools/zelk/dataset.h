@@ -29,6 +29,12 @@ bool BuildLayout(const TCFG* cfg, const LayoutOptions& o, dbf::RecordLayout* lay
 // A dBASE table of numeric fields. Rows beyond the file's end (a table cut short) are not
 // read; `note` tells when the header promises more.
 bool ReadTable(const std::string& path, Dataset* data, std::string* error, std::string* note);
+// The columns of a record after INDEX, as the table names them: AIN0.., CNT0, CNT1, DIN0, DIN1, DOUT.
+std::vector<std::string> RecordColumnNames(const dbf::RecordLayout& l);
+// One record's values in those columns: analog channels in engineering units as the table has
+// them, counters and bits as numbers. `out` holds RecordColumnNames(l).size() values.
+void DecodeRecord(const dbf::RecordLayout& l, const uint8_t* record, double* out);
+
 // A record file split and scaled with the layout; a partial last record is left out.
 bool ReadRecordFile(const std::string& path, const dbf::RecordLayout& layout, Dataset* data, std::string* error,
                     std::string* note);

@@ -43,6 +43,9 @@ void InstallInterruptHandler() {
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    // A reader that goes away (zelk measure --stream csv | head) is a failed write, which
+    // stops the measurement cleanly, not a signal that ends zelk in the middle of it.
+    signal(SIGPIPE, SIG_IGN);
 }
 
 bool Interrupted() { return g_interrupted.load(); }

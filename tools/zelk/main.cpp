@@ -120,6 +120,7 @@ int main(int argc, char** argv) {
     watch->add_option("channels", wo.channels, "Channels")->capture_default_str();
     watch->add_option("--interval", wo.intervalMs, "Milliseconds between cycles")->capture_default_str();
     watch->add_option("--count", wo.count, "Number of cycles (0 = until Ctrl+C)")->capture_default_str();
+    watch->add_flag("--json", wo.json, "One JSON object per cycle and line");
 
     WindowOptions win;
     auto* window = app.add_subcommand(
@@ -141,6 +142,11 @@ int main(int argc, char** argv) {
     measure->add_option("--out", mo.out, "Folder for the files")->capture_default_str();
     measure->add_option("--format", mo.format, "bin (record file) or dbf (dBASE table; the default), in any case");
     measure->add_flag("--no-progress", mo.noProgress, "No progress line");
+    measure->add_option("--stream", mo.stream,
+                        "csv or jsonl: every record as a line while the measurement runs (INDEX, TIME, the table's "
+                        "columns in engineering units), to standard output or -o");
+    measure->add_option("-o,--output", mo.streamOut, "File for --stream (default: standard output)");
+    measure->add_flag("--json", mo.json, "Progress and summary as JSON lines");
 
     ConvertOptions co;
     auto* convert = app.add_subcommand("convert", "A record file (.bin) into a dBASE table or CSV, as the driver converts");
