@@ -7,6 +7,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "channel_labels.h"
 #include "commands.h"
 #include "dataset.h"
 #include "records/dbase_file.h"
@@ -50,9 +51,14 @@ bool IsDbaseTable(const std::string& path) {
 }
 
 // The layout of a data file: from --param, else from the options when --channels names the
-// layout, else from the sidecar beside the file. `required`: a record file needs one.
-int LayoutFor(const std::string& input, const std::string& param, const LayoutOptions& lo, bool required,
-              dbf::RecordLayout* layout, double* periodUs, std::string* source) {
+// layout, else from the sidecar beside the file. `recordFile`: a record file needs one; a
+// table does not (the driver wrote its values). The labels come from the same parameter
+// file; without one, a record file's values are what the tool scales with A = 1, B = 0 (V),
+// and a table's are scaled by constants nobody told the tool.
+int LayoutFor(const std::string& input, const std::string& param, const LayoutOptions& lo, bool recordFile,
+              dbf::RecordLayout* layout, double* periodUs, std::string* source, ChannelLabels* labels) {
+    const bool required = recordFile;
+    *labels = recordFile ? ChannelLabels() : ChannelLabels::Unknown();
     std::string from = param;
     std::error_code ec;
     const std::string sidecar = SidecarPath(input);
@@ -78,6 +84,7 @@ int LayoutFor(const std::string& input, const std::string& param, const LayoutOp
             Error(error);
             return kExitUsage;
         }
+        *labels = ChannelLabels::FromConfig(cfg, from);
         *source = from;
         return kExitOk;
     }
@@ -102,12 +109,21 @@ std::string Exact(double v) {
     return std::string(buf, r.ptr);
 }
 
+// A CSV cell: quoted when it holds a comma, a quote or a line break (a channel's name may).
+std::string CsvCell(const std::string& s) {
+    if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
+    std::string q = "\"";
+    for (char c : s) q += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return q + "\"";
+}
+
 // CSV of the record file: the table's columns with full precision, and TIME in seconds
-// after INDEX when the period is known.
-bool WriteCsv(const Dataset& data, double periodUs, std::ostream& o) {
+// after INDEX when the period is known. Each heading starts with the table's field name;
+// the channel's name and unit follow it ("AIN1 Teplota [°C]").
+bool WriteCsv(const Dataset& data, double periodUs, const ChannelLabels& labels, std::ostream& o) {
     o << "INDEX";
     if (periodUs > 0) o << ",TIME";
-    for (size_t c = 1; c < data.columns.size(); ++c) o << "," << data.columns[c].name;
+    for (size_t c = 1; c < data.columns.size(); ++c) o << "," << CsvCell(labels.Heading(data.columns[c].name));
     o << "\r\n";
     for (size_t k = 0; k < data.Rows(); ++k) {
         if (Interrupted()) return false;
@@ -141,7 +157,9 @@ int CmdConvert(const ConvertOptions& c) {
     dbf::RecordLayout layout;
     double period = 0;
     std::string source;
-    if (int rc = LayoutFor(c.input, c.param, c.layout, true, &layout, &period, &source); rc != kExitOk) return rc;
+    ChannelLabels labels;
+    if (int rc = LayoutFor(c.input, c.param, c.layout, true, &layout, &period, &source, &labels); rc != kExitOk)
+        return rc;
     std::error_code ec;
     const uintmax_t size = fs::file_size(c.input, ec);
     if (ec) {
@@ -178,10 +196,10 @@ int CmdConvert(const ConvertOptions& c) {
             return kExitFile;
         }
         if (out == "-") {
-            ok = WriteCsv(data, period, std::cout);
+            ok = WriteCsv(data, period, labels, std::cout);
         } else {
             std::ofstream o(out, std::ios::binary | std::ios::trunc);
-            ok = o && WriteCsv(data, period, o);
+            ok = o && WriteCsv(data, period, labels, o);
         }
         if (Interrupted()) return kExitInterrupted;
     }
@@ -198,12 +216,21 @@ int CmdConvert(const ConvertOptions& c) {
 }
 
 int CmdPlot(const PlotOptions& p) {
+    // The picture's format follows the output's name; checked before any file is read.
+    const std::string out = p.output.empty() ? fs::path(p.input).replace_extension(".svg").string() : p.output;
+    const std::string kind = Lower(fs::path(out).extension().string());
+    if (kind != ".svg" && kind != ".png") {
+        Error("-o " + out + ": plot writes an SVG or a PNG picture; give a name ending in .svg or .png");
+        return kExitUsage;
+    }
     if (!fs::is_regular_file(p.input)) return MissingFile("file", p.input);
     const bool recordFile = Lower(fs::path(p.input).extension().string()) == ".bin";
     dbf::RecordLayout layout;
     double period = 0;
     std::string error, note, source;
-    if (int rc = LayoutFor(p.input, p.param, p.layout, recordFile, &layout, &period, &source); rc != kExitOk) return rc;
+    ChannelLabels labels;
+    if (int rc = LayoutFor(p.input, p.param, p.layout, recordFile, &layout, &period, &source, &labels); rc != kExitOk)
+        return rc;
     Dataset data;
     bool ok = recordFile ? ReadRecordFile(p.input, layout, &data, &error, &note)
                          : ReadTable(p.input, &data, &error, &note);
@@ -214,26 +241,37 @@ int CmdPlot(const PlotOptions& p) {
     if (!note.empty()) std::cerr << "zelk: note: " << note << "\n";
     std::vector<std::string> fields;
     std::stringstream ss(p.fields);
-    for (std::string f; std::getline(ss, f, ',');)
-        if (!f.empty()) {
-            if (!data.Find(f)) {
-                Error("no field " + f + " in " + p.input);
-                return kExitUsage;
-            }
-            fields.push_back(f);
+    for (std::string f; std::getline(ss, f, ',');) {
+        if (f.empty()) continue;
+        const Column* c = data.Find(f);
+        if (!c || c->name == "INDEX") {
+            std::string valid;
+            for (const Column& col : data.columns)
+                if (col.name != "INDEX") valid += (valid.empty() ? "" : ", ") + col.name;
+            Error("--fields: no field " + f + " in " + p.input + "; its fields are " + valid + " (in any letter case)");
+            return kExitUsage;
         }
+        fields.push_back(c->name);
+    }
     std::string title = p.title.empty() ? fs::path(p.input).filename().string() + " (" + std::to_string(data.Rows()) +
                                               " records)"
                                         : p.title;
-    std::string out = p.output.empty() ? fs::path(p.input).replace_extension(".svg").string() : p.output;
+    const Chart chart = RenderSvg(data, fields, period, title, labels);
+    std::string bytes = chart.svg;
+    if (kind == ".png" && !RenderPng(chart, &bytes, &error)) {
+        Error(error);
+        return kExitUsage;
+    }
     std::ofstream o(out, std::ios::binary | std::ios::trunc);
-    o << RenderSvg(data, fields, period, title);
+    o << bytes;
     o.close();
     if (!o) {
         Error("cannot write " + out);
         return kExitFile;
     }
-    std::cout << "wrote " << out << " (" << data.Rows() << " records)\n";
+    std::cout << "wrote " << out << " (" << data.Rows() << " records";
+    if (kind == ".png") std::cout << ", " << chart.width << " x " << chart.height << " pixels";
+    std::cout << ")\n";
     return kExitOk;
 }
 

@@ -69,6 +69,10 @@ void Error(const std::string& utf8);
 
 // Pads a UTF-8 text to `width` columns (one per code point).
 std::string Pad(const std::string& utf8, size_t width);
+// Columns of a UTF-8 text (one per code point).
+size_t Columns(const std::string& utf8);
+// A UTF-8 text cut to at most `width` columns, "…" marking the cut.
+std::string Clip(const std::string& utf8, size_t width);
 
 // English meaning of a device or channel status code; empty for a code without one.
 std::string StatusGloss(int code);
