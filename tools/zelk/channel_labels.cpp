@@ -13,6 +13,7 @@ namespace zelk::tool {
 namespace {
 
 std::string Compose(const std::string& id, const ChannelLabel& l) {
+    if (!l.described) return id;
     std::string h = id;
     if (!l.name.empty()) h += " " + l.name;
     if (!l.unit.empty()) h += " [" + l.unit + "]";
@@ -51,9 +52,11 @@ ChannelLabels ChannelLabels::FromConfig(const TCFG& cfg, const std::string& path
     for (int n = 0; n < kAnalogCount; ++n) {
         const std::string section = text::Utf8ToCp1250("Analogový kanál " + std::to_string(n));
         ChannelLabel& c = l.analog_[static_cast<size_t>(n)];
-        if (file.Find(section, text::Utf8ToCp1250("Název"))) c.name = text::Cp1250ToUtf8(cfg.ChannelName[n]);
+        const bool named = file.Find(section, text::Utf8ToCp1250("Název")).has_value();
+        if (named) c.name = text::Cp1250ToUtf8(cfg.ChannelName[n]);
         std::optional<std::string> unit = file.Find(section, kUnitKey);
         if (unit) unit = text::Cp1250ToUtf8(*unit);
+        c.described = named || unit.has_value();
         const double a = cfg.ChannelConstA[n], b = cfg.ChannelConstB[n];
         c.unit = UnitOf(unit, a, b);
         c.axis = !c.unit.empty() ? c.unit : "(U + B) x A, A = " + Constant(a) + ", B = " + Constant(b);

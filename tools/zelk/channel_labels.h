@@ -22,6 +22,7 @@ struct ChannelLabel {
     std::string name;  // UTF-8; empty when the file names the channel by number only
     std::string unit;  // UTF-8; empty when the unit is not known
     std::string axis;  // what a chart's value axis says: the unit, or how the value is scaled
+    bool described = false;  // the parameter file gives the channel a name or a unit
 };
 
 // The unit rule: the key when present (an empty value means no unit), else V for a channel
@@ -47,8 +48,10 @@ public:
     ChannelLabel Of(uint32_t ch) const;
     // The analog channel a data column holds ("AIN3" is 3, in any letter case); -1 for others.
     static int AnalogOfField(const std::string& field);
-    // The heading of a data column: the field name first, the name and the unit in brackets
-    // after it when known: "AIN1 Teplota [°C]", "AIN0 [V]", "CNT0".
+    // The heading of a data column: the field name first, then, for a channel that the
+    // parameter file names or gives a unit, the name and the unit in brackets:
+    // "AIN1 Teplota [°C]", "AIN2 Tlak [V]". Other columns keep their bare field name ("AIN0",
+    // "CNT0"), as scripts written for them expect.
     std::string Heading(const std::string& field) const;
     // The same for a column named `id` that holds host channel `ch` ("ch1 Teplota [°C]").
     std::string Heading(const std::string& id, uint32_t ch) const;
