@@ -18,7 +18,8 @@ const char* const kExitCodes =
     "  1    usage: a bad command line\n"
     "  2    the driver library cannot be loaded, or its Init failed\n"
     "  3    the device status is not 0 (module missing or in error; see docs/troubleshooting.md)\n"
-    "  4    the measurement failed or lost records, or a read or write cycle did not finish\n"
+    "  4    the measurement failed or lost records, or a read or write cycle did not finish (read and\n"
+    "       watch: also a channel that is not defined)\n"
     "  5    a file is missing, cannot be read or written, or does not fit (convert: not a record file of\n"
     "       that layout)\n"
     "  130  interrupted by Ctrl+C (a measurement is stopped cleanly first)\n";
@@ -85,11 +86,12 @@ int main(int argc, char** argv) {
     devices->add_flag("--json", dev.json, "As one JSON object");
 
     ReadOptions ro;
-    auto* read = app.add_subcommand("read", "One read cycle: value, unit and status of each channel");
+    auto* read = app.add_subcommand(
+        "read", "One read cycle: name, value, unit and status of each channel (no value, \"–\", for a failed read)");
     AddDriverOptions(read, o);
     read->add_option("channels", ro.channels, "Channels, e.g. 0-15,97-99 (default: every readable channel)");
     read->add_flag("--english", ro.english, "English meanings instead of the driver's Czech descriptions");
-    read->add_flag("--json", ro.json, "As a JSON array, one object per channel");
+    read->add_flag("--json", ro.json, "As a JSON array, one object per channel (value null for a failed read)");
 
     std::vector<std::string> assignments;
     auto* write = app.add_subcommand("write", "One write cycle: CH=VALUE ..., showing the limits the driver applied");
@@ -135,12 +137,13 @@ int main(int argc, char** argv) {
     AddLayoutOptions(convert, co.layout, false);
 
     PlotOptions po;
-    auto* plot = app.add_subcommand("plot", "An SVG chart of a dBASE table or a record file");
+    auto* plot = app.add_subcommand("plot", "A chart (SVG or PNG) of a dBASE table or a record file, a panel per unit");
     plot->add_option("file", po.input, "FILE.dbf or FILE.bin")->required();
-    plot->add_option("-o,--output", po.output, "SVG file (default: the input's name with .svg)");
+    plot->add_option("-o,--output", po.output,
+                     "NAME.svg or NAME.png (PNG: Linux, with librsvg; default: the input's name with .svg)");
     plot->add_option("--param", po.param, "Parameter file (record layout and period; default: the sidecar FILE.ini)");
     plot->add_option("--title", po.title, "Chart title");
-    plot->add_option("--fields", po.fields, "Fields to draw, e.g. AIN0,AIN1,CNT0 (default: all)");
+    plot->add_option("--fields", po.fields, "Fields to draw in any letter case, e.g. ain0,AIN1,cnt0 (default: all)");
     AddLayoutOptions(plot, po.layout, false);
 
     bool markdown = false;
