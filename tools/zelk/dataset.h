@@ -42,7 +42,7 @@ struct Chart {
 
 // SVG chart over time (seconds when periodUs > 0, else the record index) in stacked panels:
 // one per value axis of the analog channels (their unit, or their scaling when they have
-// none), one for the counters, one for the digital lines. `fields` are column names as the
+// none), one per counter, one for the digital lines. `fields` are column names as the
 // data has them; empty is every column. Every trace has a colour of its own; legends carry
 // the headings of `labels`.
 Chart RenderSvg(const Dataset& data, const std::vector<std::string>& fields, double periodUs, const std::string& title,

@@ -82,8 +82,8 @@ Chart RenderSvg(const Dataset& data, const std::vector<std::string>& fields, dou
     };
     // Analog channels share a panel when they share a value axis: the same unit, or without
     // one the same scaling; a panel per axis keeps a +-80 degC trace from flattening a 2 V one.
-    std::vector<Panel> analog;
-    Panel counters{"counter value", {}, false, 0};
+    // Each counter counts something of its own and has a panel of its own.
+    std::vector<Panel> analog, counters;
     Panel digital{"digital lines", {}, true, 0};
     size_t legendChars = 0;
     for (const Column& c : data.columns) {
@@ -96,15 +96,15 @@ Chart RenderSvg(const Dataset& data, const std::vector<std::string>& fields, dou
             if (p == analog.end()) p = analog.insert(analog.end(), Panel{axis, {}, false, 0});
             p->series.push_back(&c);
         } else if (c.name.rfind("CNT", 0) == 0) {
-            counters.series.push_back(&c);
+            counters.push_back(Panel{"counter value", {&c}, false, 0});
         } else {
             digital.series.push_back(&c);
         }
     }
     std::vector<Panel*> panels;
     for (Panel& p : analog) panels.push_back(&p);
-    for (Panel* p : {&counters, &digital})
-        if (!p->series.empty()) panels.push_back(p);
+    for (Panel& p : counters) panels.push_back(&p);
+    if (!digital.series.empty()) panels.push_back(&digital);
     // A panel is high enough for its legend; the fewer panels, the more room each gets.
     const double least = panels.size() == 1 ? 320 : panels.size() <= 3 ? 220 : 170;
     for (Panel* p : panels) {
