@@ -128,6 +128,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3")
+# `zelk plot -o NAME.png` loads librsvg when it is asked for a PNG; everything else runs without it.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "librsvg2-2")
 # The libraries are loaded by name (dlopen) and carry no soname: no shlibs file, but the
 # loader's cache is refreshed after install and removal.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/debian/triggers)

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 
 #include "config/param_file.h"
 #include "config/text.h"
@@ -244,6 +245,52 @@ TEST_F(ParamFile, Utf8FileReadsTheSame) {
     Read(file, true);
     EXPECT_EQ(cfg_.ModuleSerial, "12100002");
     EXPECT_EQ(cfg_.ChannelName[1], "Průtok"_cp);
+}
+
+// Every field of the configuration, for comparing two readings whole.
+auto Fields(const TCFG& c) {
+    return std::tie(c.ModuleSerial, c.UsbTimeout, c.LogLevel, c.LogFileName, c.ChannelName, c.ChannelRangeName,
+                    c.ChannelInput, c.ChannelRange, c.ChannelConstA, c.ChannelConstB, c.TimerChannels,
+                    c.TimerPeriodText, c.TimerPeriod, c.TimerCnt0Preset, c.TimerCnt0Enable, c.TimerCnt1Preset,
+                    c.TimerCnt1Enable, c.TimerDioEnable, c.TimerSettle, c.ConvFileTypeName, c.ConvFileType,
+                    c.ConvDirectory);
+}
+
+// The host tool keeps its own key Jednotka (a channel's unit) in the channel sections: the
+// driver reads a file with it exactly as without it, wherever the line stands and whatever
+// it holds, in every encoding.
+TEST_F(ParamFile, KeysOfTheHostToolChangeNothing) {
+    auto channel = [](int n, const std::string& body) {
+        return "[" + Cp(u8"Analogový kanál ") + std::to_string(n) + "]\r\n" + body;
+    };
+    const std::string base = kModule + channel(1, Cp(u8"Název") + "=Teplota\r\nRozsah=5V\r\n@Konstanta A=100,0\r\n") +
+                             channel(15, "@Konstanta B=0,5\r\n") + "[" + Cp(u8"Měření časovačem") + "]\r\n" +
+                             Cp(u8"Počet kanálů") + "=2\r\n";
+    struct Case {
+        const char* what;
+        std::string unitLine;  // put where base has '@'
+    } cases[] = {
+        {"a unit in cp1250", Cp(u8"Jednotka=°C\r\n")},
+        {"an empty unit", "Jednotka=\r\n"},
+        {"a unit that reads like a number", "Jednotka=1e3\r\n"},
+        {"a unit that holds another key", "Jednotka=Konstanta A=7\r\n"},
+        {"written in capitals, quoted", "JEDNOTKA = \"m/s\"\r\n"},
+    };
+    auto place = [&](const std::string& line) {
+        std::string t = base;
+        for (size_t at; (at = t.find('@')) != std::string::npos;) t.replace(at, 1, line);
+        return t;
+    };
+    Read(place(""), true);
+    const TCFG without = cfg_;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(Read(place(c.unitLine), true), "V pořádku"_cp);
+        EXPECT_TRUE(Fields(cfg_) == Fields(without));
+        // The same file in UTF-8 with a byte order mark.
+        Read("\xEF\xBB\xBF" + text::Cp1250ToUtf8(place(c.unitLine)), true);
+        EXPECT_TRUE(Fields(cfg_) == Fields(without));
+    }
 }
 
 TEST(NumberTexts, Reals) {

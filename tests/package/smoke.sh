@@ -97,6 +97,9 @@ expect "tarball: zelk info" "device status +0 " "${clean_env[@]}" "$pkg/bin/zelk
 expect "tarball: zelk read 0-3" "^ *3 " "${clean_env[@]}" "$pkg/bin/zelk" read 0-3
 expect "tarball: zelk measure 1 s" "wrote .*\\.dbf" "${clean_env[@]}" "$pkg/bin/zelk" measure --channels 4 --period 1000 \
   --duration 1 --no-progress --out "$run_dir/data"
+# A PNG chart: zelk loads the system's librsvg only for it (the tarball does not bring it).
+expect "tarball: zelk plot -o chart.png" "wrote .*chart\\.png" "${clean_env[@]}" "$pkg/bin/zelk" plot \
+  "$run_dir"/data/*.dbf -o "$run_dir/chart.png"
 expect "tarball: zelk devices (the simulator's D2XX library)" "12000001" "${clean_env[@]}" "$pkg/bin/zelk" devices
 # A host built from the package alone: the header, and the driver to link.
 if cc -std=c11 -Wall -Wextra -Werror -I "$pkg/include" "$here/link_check.c" -L "$pkg/lib" -lrq_zelk2716e \

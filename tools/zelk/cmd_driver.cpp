@@ -1,5 +1,6 @@
 // Commands that talk to a running driver instance: info, devices, read, write, watch,
 // window, and the channel table.
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -8,6 +9,7 @@
 #include <sstream>
 #include <thread>
 
+#include "channel_labels.h"
 #include "channels.h"
 #include "commands.h"
 #include "config/status_texts.h"
@@ -38,11 +40,14 @@ Diagnostics Diagnose(Session& s, uint32_t ch) {
 }
 
 // The code beside a channel's status text (UTF-8): the channel's own statuses for a number
-// that names no channel or a channel without a finished request, else the device status
-// that the cycle finished with.
+// that names no channel or a channel without a finished request, 0 for a request that
+// finished in order, else the device status that the cycle finished with.
 int ChannelStatusCode(uint32_t ch, const std::string& text, int deviceStatus) {
     if (!IsDefinedChannel(ch)) return kChannelStatusUndefined;
     if (text == Show(StatusTexts[5])) return kChannelStatusUnused;
+    // Channels the driver answers itself (the period, the device status) finish with the
+    // status at their request, which may be 0 in a cycle whose module channels failed.
+    if (text == Show(StatusTexts[0])) return 0;
     return deviceStatus;
 }
 
@@ -51,9 +56,17 @@ std::string JsonStatus(int code, const std::string& utf8Text) {
            ", \"english\": " + Json(StatusGloss(code)) + "}";
 }
 
-// A value as JSON: a number, true/false, or a string.
-std::string JsonValue(const Reading& r) {
-    if (!r.finished) return "null";
+// A read gives a value when it finished with status 0. Channels 97..99 are the device status
+// itself: their value stands whatever the status is.
+bool HasValue(const Reading& r, int statusCode) {
+    if (!r.finished) return false;
+    if (r.channel >= ZELK_CH_DEVICE_FAULT && r.channel <= ZELK_CH_DEVICE_TEXT) return true;
+    return statusCode == 0;
+}
+
+// A value as JSON: a number, true/false, a string, or null for a read without a value.
+std::string JsonValue(const Reading& r, bool hasValue) {
+    if (!hasValue) return "null";
     switch (r.value.tag) {
         case kTagBoolean: return AsBool(r.value) ? "true" : "false";
         case kTagLongcard: return std::to_string(AsLong(r.value));
@@ -91,12 +104,35 @@ int CycleDeviceExit(Session& s, int deviceStatus, int timeoutMs) {
     return kExitDevice;
 }
 
-std::string ReadingText(const Reading& r) {
-    ChannelInfo c = Channel(r.channel);
-    if (!r.finished) return "(not finished)";
+// A read's value with its unit; "–" for a read without a value.
+std::string ReadingText(const Reading& r, bool hasValue, const ChannelLabels& labels) {
+    if (!r.finished) return "– (not finished)";
+    if (!hasValue) return "–";
     std::string v = r.value.tag == kTagString ? Show(r.text) : ValueText(r.value, r.text);
-    if (!c.unit.empty()) v += " " + c.unit;
+    const std::string unit = labels.Of(r.channel).unit;
+    if (!unit.empty()) v += " " + unit;
     return v;
+}
+
+constexpr size_t kNameColumns = 24;  // longer names are cut with "…" in tables
+
+// Width of a name column for the channels shown: 0 (no column) when none has a name.
+size_t NameWidth(const std::vector<uint32_t>& channels, const ChannelLabels& labels) {
+    size_t w = 0;
+    for (uint32_t ch : channels) w = std::max(w, Columns(labels.Of(ch).name));
+    return w == 0 ? 0 : std::min(std::max<size_t>(w, 4), kNameColumns) + 2;
+}
+
+// Exit 4 for channels the driver does not define: their reads never finish with a value.
+int UndefinedExit(const std::vector<uint32_t>& channels) {
+    std::string undefined;
+    for (uint32_t ch : channels)
+        if (!IsDefinedChannel(ch)) undefined += (undefined.empty() ? "" : ", ") + std::to_string(ch);
+    if (undefined.empty()) return kExitOk;
+    Error("channel" + std::string(undefined.find(',') == std::string::npos ? " " : "s ") + undefined +
+          (undefined.find(',') == std::string::npos ? " is" : " are") +
+          " not defined (status 100): nothing read; `zelk channels` lists the channels");
+    return kExitMeasurement;
 }
 
 }  // namespace
@@ -234,34 +270,58 @@ int CmdRead(const DriverOptions& o, const ReadOptions& ro) {
     Host h;
     if (int rc = StartHost(o, &h); rc != kExitOk) return rc;
     Session& s = *h.session;
+    const ChannelLabels labels = ChannelLabels::FromParamFile(h.paramPath);
     int cycleStatus = -1;
     std::vector<Reading> readings = ReadWithStatus(s, channels, o.cycleTimeoutMs, &cycleStatus);
     bool allFinished = true;
-    if (ro.json) std::cout << "[";
-    else std::cout << Pad("ch", 5) << Pad("description", 54) << Pad("value", 24) << "status\n";
+    const size_t nameWidth = NameWidth(channels, labels);
+    struct Row {
+        std::string desc, value, statusText;
+        int code;
+        bool hasValue;
+    };
+    std::vector<Row> rows;
+    size_t valueWidth = 24;
     for (const Reading& r : readings) {
         ChannelInfo c = Channel(r.channel);
         Diagnostics d = Diagnose(s, r.channel);
-        std::string desc = ro.english || d.description.empty() ? (c.defined ? c.meaning : "not defined") : d.description;
-        const int code = d.available ? ChannelStatusCode(r.channel, d.status, cycleStatus) : h.deviceStatus;
-        const std::string text = d.available ? d.status : h.deviceText;
+        Row row;
+        row.desc = ro.english || d.description.empty() ? (c.defined ? c.meaning : "not defined") : d.description;
+        row.code = d.available ? ChannelStatusCode(r.channel, d.status, cycleStatus) : h.deviceStatus;
+        row.statusText = d.available ? d.status : h.deviceText;
+        row.hasValue = HasValue(r, row.code);
+        row.value = ReadingText(r, row.hasValue, labels);
+        valueWidth = std::max(valueWidth, Columns(row.value) + 2);
         allFinished = allFinished && r.finished;
+        rows.push_back(std::move(row));
+    }
+    if (ro.json) std::cout << "[";
+    else
+        std::cout << Pad("ch", 5) << (nameWidth ? Pad("name", nameWidth) : "") << Pad("description", 54)
+                  << Pad("value", valueWidth) << "status\n";
+    for (size_t i = 0; i < readings.size(); ++i) {
+        const Reading& r = readings[i];
+        const Row& row = rows[i];
+        const ChannelLabel label = labels.Of(r.channel);
         if (ro.json)
-            std::cout << (&r == &readings.front() ? "" : ",\n ") << "{\"channel\": " << r.channel
-                      << ", \"description\": " << Json(desc) << ", \"kind\": " << Json(KindName(c.tag))
-                      << ", \"value\": " << JsonValue(r) << ", \"unit\": " << Json(c.unit)
+            std::cout << (i == 0 ? "" : ",\n ") << "{\"channel\": " << r.channel << ", \"name\": " << Json(label.name)
+                      << ", \"description\": " << Json(row.desc) << ", \"kind\": " << Json(KindName(Channel(r.channel).tag))
+                      << ", \"value\": " << JsonValue(r, row.hasValue) << ", \"unit\": " << Json(label.unit)
                       << ", \"finished\": " << (r.finished ? "true" : "false")
-                      << ", \"status\": " << JsonStatus(code, text) << "}";
+                      << ", \"status\": " << JsonStatus(row.code, row.statusText) << "}";
         else
-            std::cout << Pad(std::to_string(r.channel), 5) << Pad(desc, 54) << Pad(ReadingText(r), 24)
-                      << StatusShown(code, text) << "\n";
+            std::cout << Pad(std::to_string(r.channel), 5)
+                      << (nameWidth ? Pad(Clip(label.name, nameWidth - 2), nameWidth) : "") << Pad(row.desc, 54)
+                      << Pad(row.value, valueWidth) << StatusShown(row.code, row.statusText) << "\n";
     }
     if (ro.json) std::cout << "]\n";
     if (!allFinished) {
         Error("some channels did not finish within " + std::to_string(o.cycleTimeoutMs) + " ms");
         return kExitMeasurement;
     }
-    return CycleDeviceExit(s, cycleStatus, o.cycleTimeoutMs);
+    const int undefined = UndefinedExit(channels);
+    const int device = CycleDeviceExit(s, cycleStatus, o.cycleTimeoutMs);
+    return undefined != kExitOk ? undefined : device;
 }
 
 int CmdWrite(const DriverOptions& o, const std::vector<std::string>& assignments) {
@@ -321,10 +381,12 @@ int CmdWatch(const DriverOptions& o, const WatchOptions& w) {
     Host h;
     if (int rc = StartHost(o, &h); rc != kExitOk) return rc;
     Session& s = *h.session;
+    const ChannelLabels labels = ChannelLabels::FromParamFile(h.paramPath);
+    const size_t nameWidth = NameWidth(channels, labels);
     const bool live = StdoutIsTerminal() && !w.json;
     if (!live && !w.json) {
         std::cout << "cycle";
-        for (uint32_t ch : channels) std::cout << "\tch" << ch;
+        for (uint32_t ch : channels) std::cout << "\t" << labels.Heading("ch" + std::to_string(ch), ch);
         std::cout << "\n";
     }
     auto start = std::chrono::steady_clock::now();
@@ -335,13 +397,22 @@ int CmdWatch(const DriverOptions& o, const WatchOptions& w) {
         int cycleStatus = -1;
         std::vector<Reading> rs = ReadWithStatus(s, channels, o.cycleTimeoutMs, &cycleStatus);
         if (failedStatus == 0 && cycleStatus != 0) failedStatus = cycleStatus;
+        auto code = [&](const Reading& r) {
+            Diagnostics d = Diagnose(s, r.channel);
+            return d.available ? ChannelStatusCode(r.channel, d.status, cycleStatus) : cycleStatus;
+        };
+        auto text = [&](const Reading& r) { return ReadingText(r, HasValue(r, code(r)), labels); };
         if (w.json) {
             std::ostringstream out;
             out << "{\"cycle\": " << cycle << ", \"t_s\": " << std::chrono::duration<double>(begin - start).count()
                 << ", \"device_status\": " << cycleStatus << ", \"channels\": [";
-            for (const Reading& r : rs)
-                out << (&r == &rs.front() ? "" : ", ") << "{\"channel\": " << r.channel << ", \"value\": " << JsonValue(r)
-                    << ", \"finished\": " << (r.finished ? "true" : "false") << "}";
+            for (const Reading& r : rs) {
+                const ChannelLabel label = labels.Of(r.channel);
+                out << (&r == &rs.front() ? "" : ", ") << "{\"channel\": " << r.channel << ", \"name\": "
+                    << Json(label.name) << ", \"value\": " << JsonValue(r, HasValue(r, code(r)))
+                    << ", \"unit\": " << Json(label.unit) << ", \"finished\": " << (r.finished ? "true" : "false")
+                    << ", \"status\": " << code(r) << "}";
+            }
             std::cout << out.str() << "]}\n" << std::flush;
         } else if (live) {
             double t = std::chrono::duration<double>(begin - start).count();
@@ -349,19 +420,25 @@ int CmdWatch(const DriverOptions& o, const WatchOptions& w) {
             out << "\x1b[H\x1b[J" << "zelk watch  cycle " << cycle << "  " << static_cast<int>(t) << " s  every "
                 << w.intervalMs << " ms  (Ctrl+C ends)\n\n";
             for (const Reading& r : rs)
-                out << Pad(std::to_string(r.channel), 5) << Pad(Channel(r.channel).meaning, 54) << ReadingText(r)
-                    << "\n";
+                out << Pad(std::to_string(r.channel), 5)
+                    << (nameWidth ? Pad(Clip(labels.Of(r.channel).name, nameWidth - 2), nameWidth) : "")
+                    << Pad(Channel(r.channel).meaning, 54) << text(r) << "\n";
             std::cout << out.str() << std::flush;
         } else {
             std::cout << cycle;
-            for (const Reading& r : rs) std::cout << "\t" << ReadingText(r);
+            for (const Reading& r : rs) std::cout << "\t" << text(r);
             std::cout << "\n" << std::flush;
         }
         auto next = begin + std::chrono::milliseconds(w.intervalMs);
         while (std::chrono::steady_clock::now() < next && !Interrupted()) PumpMessages(5);
     }
-    if (failedStatus != 0) return CycleDeviceExit(s, failedStatus, o.cycleTimeoutMs);
-    return Interrupted() ? kExitInterrupted : kExitOk;
+    const int undefined = UndefinedExit(channels);
+    if (failedStatus != 0) {
+        const int device = CycleDeviceExit(s, failedStatus, o.cycleTimeoutMs);
+        return undefined != kExitOk ? undefined : device;
+    }
+    if (Interrupted()) return kExitInterrupted;
+    return undefined;
 }
 
 int CmdWindow(const DriverOptions& o, const WindowOptions& wo) {

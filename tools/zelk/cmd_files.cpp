@@ -10,6 +10,7 @@
 #include <optional>
 #include <sstream>
 
+#include "channel_labels.h"
 #include "commands.h"
 #include "dataset.h"
 #include "records/dbase_file.h"
@@ -84,9 +85,14 @@ std::vector<std::string> Contradictions(const dbf::RecordLayout& given, const db
 // The layout of a data file. The sidecar beside the file describes it first; --param names
 // another parameter file instead, and the layout options change either, or describe the
 // layout alone when there is neither (--channels). What contradicts a readable sidecar is
-// refused (exit 5) unless `force`. `required`: a record file needs a layout.
-int LayoutFor(const std::string& input, const std::string& param, const LayoutOptions& lo, bool required,
-              bool force, dbf::RecordLayout* layout, double* periodUs, std::string* source) {
+// refused (exit 5) unless `force`. `recordFile`: a record file needs a layout; a table does
+// not (the driver wrote its values). The labels come from the same parameter file; without
+// one, a record file's values are what the tool scales with A = 1, B = 0 (V), and a table's
+// are scaled by constants nobody told the tool.
+int LayoutFor(const std::string& input, const std::string& param, const LayoutOptions& lo, bool recordFile,
+              bool force, dbf::RecordLayout* layout, double* periodUs, std::string* source, ChannelLabels* labels) {
+    const bool required = recordFile;
+    *labels = recordFile ? ChannelLabels() : ChannelLabels::Unknown();
     std::error_code ec;
     const std::string sidecar = SidecarPath(input);
     const bool commandLine = lo.channels >= 0 || lo.noCnt0 || lo.noCnt1 || lo.noDio || !lo.ranges.empty() ||
@@ -130,6 +136,7 @@ int LayoutFor(const std::string& input, const std::string& param, const LayoutOp
         Error(error);
         return kExitUsage;
     }
+    if (base) *labels = ChannelLabels::FromConfig(*base, !param.empty() ? param : sidecar);
     *source = !param.empty() ? param : recorded ? sidecar : "the command line";
     if (commandLine && (!param.empty() || recorded)) *source += " and the command line";
     if (!recorded) return kExitOk;
@@ -154,12 +161,14 @@ int LayoutFor(const std::string& input, const std::string& param, const LayoutOp
     return kExitOk;
 }
 
+
 // CSV of the record file: the table's columns with full precision, and TIME in seconds
-// after INDEX when the period is known.
-bool WriteCsv(const Dataset& data, double periodUs, std::ostream& o) {
+// after INDEX when the period is known. Each heading starts with the table's field name;
+// the channel's name and unit follow it ("AIN1 Teplota [°C]").
+bool WriteCsv(const Dataset& data, double periodUs, const ChannelLabels& labels, std::ostream& o) {
     o << "INDEX";
     if (periodUs > 0) o << ",TIME";
-    for (size_t c = 1; c < data.columns.size(); ++c) o << "," << data.columns[c].name;
+    for (size_t c = 1; c < data.columns.size(); ++c) o << "," << CsvCell(labels.Heading(data.columns[c].name));
     o << "\r\n";
     for (size_t k = 0; k < data.Rows(); ++k) {
         if (Interrupted()) return false;
@@ -193,7 +202,8 @@ int CmdConvert(const ConvertOptions& c) {
     dbf::RecordLayout layout;
     double period = 0;
     std::string source;
-    if (int rc = LayoutFor(c.input, c.param, c.layout, true, c.force, &layout, &period, &source); rc != kExitOk)
+    ChannelLabels labels;
+    if (int rc = LayoutFor(c.input, c.param, c.layout, true, c.force, &layout, &period, &source, &labels); rc != kExitOk)
         return rc;
     std::error_code ec;
     const uintmax_t size = fs::file_size(c.input, ec);
@@ -230,7 +240,9 @@ int CmdConvert(const ConvertOptions& c) {
     for (const std::string& w : SidecarMismatches(c.input, SidecarPath(c.input), rows)) Error("warning: " + w);
     bool ok;
     if (format == "dbf") {
-        dbf::TableResult t = dbf::WriteTable(c.input, out, layout, rows, Today(), [] { return Interrupted(); });
+        // Whole or not at all, as the driver writes its tables: a crash leaves no table that lies.
+        dbf::TableResult t =
+            dbf::WriteTableDurably(c.input, out, layout, rows, Today(), [] { return Interrupted(); });
         ok = t.complete;
         if (t.stopped) {
             Error("interrupted after " + std::to_string(t.rows) + " rows; " + out + " holds them");
@@ -244,10 +256,10 @@ int CmdConvert(const ConvertOptions& c) {
             return kExitFile;
         }
         if (out == "-") {
-            ok = WriteCsv(data, period, std::cout);
+            ok = WriteCsv(data, period, labels, std::cout);
         } else {
             std::ofstream o(out, std::ios::binary | std::ios::trunc);
-            ok = o && WriteCsv(data, period, o);
+            ok = o && WriteCsv(data, period, labels, o);
         }
         if (Interrupted()) return kExitInterrupted;
     }
@@ -264,12 +276,20 @@ int CmdConvert(const ConvertOptions& c) {
 }
 
 int CmdPlot(const PlotOptions& p) {
+    // The picture's format follows the output's name; checked before any file is read.
+    const std::string out = p.output.empty() ? fs::path(p.input).replace_extension(".svg").string() : p.output;
+    const std::string kind = Lower(fs::path(out).extension().string());
+    if (kind != ".svg" && kind != ".png") {
+        Error("-o " + out + ": plot writes an SVG or a PNG picture; give a name ending in .svg or .png");
+        return kExitUsage;
+    }
     if (!fs::is_regular_file(p.input)) return MissingFile("file", p.input);
     const bool recordFile = Lower(fs::path(p.input).extension().string()) == ".bin";
     dbf::RecordLayout layout;
     double period = 0;
     std::string error, note, source;
-    if (int rc = LayoutFor(p.input, p.param, p.layout, recordFile, p.force, &layout, &period, &source); rc != kExitOk)
+    ChannelLabels labels;
+    if (int rc = LayoutFor(p.input, p.param, p.layout, recordFile, p.force, &layout, &period, &source, &labels); rc != kExitOk)
         return rc;
     Dataset data;
     bool ok = recordFile ? ReadRecordFile(p.input, layout, &data, &error, &note)
@@ -283,26 +303,37 @@ int CmdPlot(const PlotOptions& p) {
     for (const std::string& w : SidecarMismatches(p.input, SidecarPath(p.input), rows)) Error("warning: " + w);
     std::vector<std::string> fields;
     std::stringstream ss(p.fields);
-    for (std::string f; std::getline(ss, f, ',');)
-        if (!f.empty()) {
-            if (!data.Find(f)) {
-                Error("no field " + f + " in " + p.input);
-                return kExitUsage;
-            }
-            fields.push_back(f);
+    for (std::string f; std::getline(ss, f, ',');) {
+        if (f.empty()) continue;
+        const Column* c = data.Find(f);
+        if (!c || c->name == "INDEX") {
+            std::string valid;
+            for (const Column& col : data.columns)
+                if (col.name != "INDEX") valid += (valid.empty() ? "" : ", ") + col.name;
+            Error("--fields: no field " + f + " in " + p.input + "; its fields are " + valid + " (in any letter case)");
+            return kExitUsage;
         }
+        fields.push_back(c->name);
+    }
     std::string title = p.title.empty() ? fs::path(p.input).filename().string() + " (" + std::to_string(data.Rows()) +
                                               " records)"
                                         : p.title;
-    std::string out = p.output.empty() ? fs::path(p.input).replace_extension(".svg").string() : p.output;
+    const Chart chart = RenderSvg(data, fields, period, title, labels);
+    std::string bytes = chart.svg;
+    if (kind == ".png" && !RenderPng(chart, &bytes, &error)) {
+        Error(error);
+        return kExitUsage;
+    }
     std::ofstream o(out, std::ios::binary | std::ios::trunc);
-    o << RenderSvg(data, fields, period, title);
+    o << bytes;
     o.close();
     if (!o) {
         Error("cannot write " + out);
         return kExitFile;
     }
-    std::cout << "wrote " << out << " (" << data.Rows() << " records)\n";
+    std::cout << "wrote " << out << " (" << data.Rows() << " records";
+    if (kind == ".png") std::cout << ", " << chart.width << " x " << chart.height << " pixels";
+    std::cout << ")\n";
     return kExitOk;
 }
 

@@ -321,7 +321,7 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
             streamFailed = true;
         }
         writer.emplace(records, streamFormat == "CSV" ? StreamWriter::Format::Csv : StreamWriter::Format::Jsonl,
-                       layout, periodUsed);
+                       layout, periodUsed, ChannelLabels::FromConfig(cfg, h.paramPath));
         writer->Header();
     }
     auto streamNew = [&] {

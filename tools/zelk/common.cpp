@@ -167,23 +167,38 @@ std::string Json(const std::string& utf8) {
     return o + "\"";
 }
 
+std::string CsvCell(const std::string& s) {
+    if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
+    std::string q = "\"";
+    for (char c : s) q += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return q + "\"";
+}
+
 int MissingFile(const std::string& what, const std::string& path) {
     Error("cannot read the " + what + " " + path + ": no such file");
     return kExitFile;
 }
 
-static size_t Columns(const std::string& utf8);
+static bool StartsCodePoint(char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }
+
+size_t Columns(const std::string& utf8) {
+    size_t w = 0;
+    for (char c : utf8)
+        if (StartsCodePoint(c)) ++w;
+    return w;
+}
 
 std::string Pad(const std::string& utf8, size_t width) {
     const size_t w = Columns(utf8);
     return w >= width ? utf8 : utf8 + std::string(width - w, ' ');
 }
 
-static size_t Columns(const std::string& utf8) {
-    size_t w = 0;
-    for (char c : utf8)
-        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++w;
-    return w;
+std::string Clip(const std::string& utf8, size_t width) {
+    if (Columns(utf8) <= width || width == 0) return width == 0 ? "" : utf8;
+    size_t kept = 0, at = 0;
+    for (; at < utf8.size(); ++at)
+        if (StartsCodePoint(utf8[at]) && kept++ == width - 1) break;
+    return utf8.substr(0, at) + "…";
 }
 
 std::string Table::Text() const {

@@ -70,6 +70,10 @@ void Error(const std::string& utf8);
 
 // Pads a UTF-8 text to `width` columns (one per code point).
 std::string Pad(const std::string& utf8, size_t width);
+// Columns of a UTF-8 text (one per code point).
+size_t Columns(const std::string& utf8);
+// A UTF-8 text cut to at most `width` columns, "…" marking the cut.
+std::string Clip(const std::string& utf8, size_t width);
 
 // A text table whose columns are as wide as their widest cell, two blanks apart, so that a
 // wide value never runs into the next column.
@@ -87,6 +91,9 @@ private:
 std::string StatusGloss(int code);
 // "9 Nenalezen USB modul (USB module not found)": code, the driver's text (UTF-8), gloss.
 std::string StatusShown(int code, const std::string& utf8Text);
+
+// A CSV cell: quoted when it holds a comma, a quote or a line break (a channel's name may).
+std::string CsvCell(const std::string& s);
 
 // A JSON string literal of a UTF-8 text.
 std::string Json(const std::string& utf8);

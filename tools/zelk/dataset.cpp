@@ -1,5 +1,7 @@
 #include "dataset.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -13,8 +15,13 @@
 namespace zelk::tool {
 
 const Column* Dataset::Find(const std::string& name) const {
+    auto same = [](const std::string& a, const std::string& b) {
+        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+                   return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+               });
+    };
     for (const Column& c : columns)
-        if (c.name == name) return &c;
+        if (same(c.name, name)) return &c;
     return nullptr;
 }
 

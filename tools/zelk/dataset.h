@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "channel_labels.h"
 #include "commands.h"
 #include "param_file.h"
 #include "records/dbase.h"
@@ -18,6 +19,7 @@ struct Column {
 struct Dataset {
     std::vector<Column> columns;  // INDEX first
     size_t Rows() const { return columns.empty() ? 0 : columns[0].values.size(); }
+    // The column of that name in any letter case.
     const Column* Find(const std::string& name) const;
 };
 
@@ -39,9 +41,21 @@ void DecodeRecord(const dbf::RecordLayout& l, const uint8_t* record, double* out
 bool ReadRecordFile(const std::string& path, const dbf::RecordLayout& layout, Dataset* data, std::string* error,
                     std::string* note);
 
-// SVG chart: analog channels, counters and digital lines in stacked panels over time
-// (seconds when periodUs > 0, else the record index).
-std::string RenderSvg(const Dataset& data, const std::vector<std::string>& fields, double periodUs,
-                      const std::string& title);
+struct Chart {
+    std::string svg;
+    int width = 0, height = 0;  // pixels
+};
+
+// SVG chart over time (seconds when periodUs > 0, else the record index) in stacked panels:
+// one per value axis of the analog channels (their unit, or their scaling when they have
+// none), one per counter, one for the digital lines. `fields` are column names as the
+// data has them; empty is every column. Every trace has a colour of its own; legends carry
+// the headings of `labels`.
+Chart RenderSvg(const Dataset& data, const std::vector<std::string>& fields, double periodUs, const std::string& title,
+                const ChannelLabels& labels);
+
+// The PNG of an SVG chart, `width` x `height` pixels; false with a message when this build
+// or this system cannot render one.
+bool RenderPng(const Chart& chart, std::string* png, std::string* error);
 
 }  // namespace zelk::tool

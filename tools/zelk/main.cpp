@@ -18,7 +18,8 @@ const char* const kExitCodes =
     "  1    usage: a bad command line\n"
     "  2    the driver library cannot be loaded, or its Init failed\n"
     "  3    the device status is not 0 (module missing or in error; see docs/troubleshooting.md)\n"
-    "  4    the measurement failed or lost records, or a read or write cycle did not finish\n"
+    "  4    the measurement failed or lost records, or a read or write cycle did not finish (read and\n"
+    "       watch: also a channel that is not defined)\n"
     "  5    a file is missing, cannot be read or written, or does not fit (convert, plot: not a record file\n"
     "       of that layout, or a layout that contradicts the file's sidecar without --force; convert: an\n"
     "       existing output without --force)\n"
@@ -103,11 +104,12 @@ int main(int argc, char** argv) {
     devices->add_flag("--json", dev.json, "As one JSON object");
 
     ReadOptions ro;
-    auto* read = app.add_subcommand("read", "One read cycle: value, unit and status of each channel");
+    auto* read = app.add_subcommand(
+        "read", "One read cycle: name, value, unit and status of each channel (no value, \"–\", for a failed read)");
     AddDriverOptions(read, o);
     read->add_option("channels", ro.channels, "Channels, e.g. 0-15,97-99 (default: every readable channel)");
     read->add_flag("--english", ro.english, "English meanings instead of the driver's Czech descriptions");
-    read->add_flag("--json", ro.json, "As a JSON array, one object per channel");
+    read->add_flag("--json", ro.json, "As a JSON array, one object per channel (value null for a failed read)");
 
     std::vector<std::string> assignments;
     auto* write = app.add_subcommand("write", "One write cycle: CH=VALUE ..., showing the limits the driver applied");
@@ -163,14 +165,15 @@ int main(int argc, char** argv) {
                       "existing output");
 
     PlotOptions po;
-    auto* plot = app.add_subcommand("plot", "An SVG chart of a dBASE table or a record file");
+    auto* plot = app.add_subcommand("plot", "A chart (SVG or PNG) of a dBASE table or a record file, a panel per unit");
     plot->add_option("file", po.input, "FILE.dbf or FILE.bin")->required();
-    plot->add_option("-o,--output", po.output, "SVG file (default: the input's name with .svg)");
+    plot->add_option("-o,--output", po.output,
+                     "NAME.svg or NAME.png (PNG: Linux, with librsvg; default: the input's name with .svg)");
     plot->add_option("--param", po.param,
                      "Parameter file (record layout and constants; default: the sidecar FILE.ini, whose layout it "
                      "must agree with)");
     plot->add_option("--title", po.title, "Chart title");
-    plot->add_option("--fields", po.fields, "Fields to draw, e.g. AIN0,AIN1,CNT0 (default: all)");
+    plot->add_option("--fields", po.fields, "Fields to draw in any letter case, e.g. ain0,AIN1,cnt0 (default: all)");
     AddLayoutOptions(plot, po.layout, false);
     plot->add_flag("--force", po.force, "Read the file with the layout options even where they contradict its sidecar");
 

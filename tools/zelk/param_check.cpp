@@ -7,6 +7,7 @@
 #include <map>
 #include <optional>
 
+#include "channel_labels.h"
 #include "config/ini_reader.h"
 #include "config/param_file.h"
 #include "config/param_keys.h"
@@ -299,7 +300,7 @@ bool ParamCheck::HasErrors() const {
 bool IsToolKey(const std::string& sectionCp1250, const std::string& keyCp1250) {
     const std::string section = ini::NameKey(sectionCp1250);
     if (section == ini::NameKey("Záznam"_cp)) return true;  // the sidecar's facts, any key
-    return !keyCp1250.empty() && ChannelOfSection(section) >= 0 && ini::NameKey(keyCp1250) == ini::NameKey("Jednotka");
+    return !keyCp1250.empty() && ChannelOfSection(section) >= 0 && ini::NameKey(keyCp1250) == ini::NameKey(kUnitKey);
 }
 
 ParamCheck CheckParamFile(const std::string& path) {

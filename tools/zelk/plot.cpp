@@ -1,19 +1,29 @@
-// The SVG chart of a measurement: hand-written SVG, no other dependency.
+// The chart of a measurement as hand-written SVG.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 #include <sstream>
 
+#include "common.h"
 #include "dataset.h"
 
 namespace zelk::tool {
 namespace {
 
-constexpr double kWidth = 1000, kLeft = 80, kRight = 150, kPlotWidth = kWidth - kLeft - kRight;
+constexpr double kWidth = 1100, kLeft = 80;
+// No two traces of a chart share a colour: 24 colours for the 21 traces a table can hold
+// (16 analog channels, 2 counters, 3 digital lines), each far from the others and dark
+// enough to stand out on white.
 const char* const kColours[] = {"#1f77b4", "#d62728", "#2ca02c", "#ff7f0e", "#9467bd", "#8c564b",
-                                "#e377c2", "#17becf", "#bcbd22", "#7f7f7f", "#393b79", "#637939",
-                                "#8c6d31", "#843c39", "#7b4173", "#3182bd"};
+                                "#e377c2", "#17becf", "#bcbd22", "#000000", "#000099", "#145d4e",
+                                "#706500", "#700043", "#555555", "#700000", "#d91275", "#1443ff",
+                                "#256808", "#b3820f", "#22a087", "#ca7b72", "#004370", "#51381f"};
+constexpr size_t kColourCount = sizeof kColours / sizeof kColours[0];
+static_assert(kColourCount >= 22, "a colour for each field of a table");
+constexpr size_t kLegendColumns = 40;  // longer legends are cut with "…"
+constexpr double kCharWidth = 7.2;     // of the 12 px sans-serif, a little generous
+constexpr double kDigitalRow = 48;     // a digital line's row; its 0 and 1 at 0.2 and 0.8 of it
 
 std::string Esc(const std::string& s) {
     std::string o;
@@ -57,7 +67,7 @@ std::string TickText(double v, double step) {
 }
 
 struct Panel {
-    std::string label;  // y axis
+    std::string label;  // the value axis
     std::vector<const Column*> series;
     bool digital = false;
     double height = 0;
@@ -65,24 +75,44 @@ struct Panel {
 
 }  // namespace
 
-std::string RenderSvg(const Dataset& data, const std::vector<std::string>& fields, double periodUs,
-                      const std::string& title) {
+Chart RenderSvg(const Dataset& data, const std::vector<std::string>& fields, double periodUs, const std::string& title,
+                const ChannelLabels& labels) {
     auto wanted = [&](const std::string& name) {
         return fields.empty() || std::find(fields.begin(), fields.end(), name) != fields.end();
     };
-    Panel analog{"engineering units (V for A = 1, B = 0)", {}, false, 300};
-    Panel counters{"counter value", {}, false, 170};
-    Panel digital{"digital lines", {}, true, 40};
+    // Analog channels share a panel when they share a value axis: the same unit, or without
+    // one the same scaling; a panel per axis keeps a +-80 degC trace from flattening a 2 V one.
+    // Each counter counts something of its own and has a panel of its own.
+    std::vector<Panel> analog, counters;
+    Panel digital{"digital lines", {}, true, 0};
+    size_t legendChars = 0;
     for (const Column& c : data.columns) {
         if (c.name == "INDEX" || !wanted(c.name)) continue;
-        if (c.name.rfind("AIN", 0) == 0) analog.series.push_back(&c);
-        else if (c.name.rfind("CNT", 0) == 0) counters.series.push_back(&c);
-        else digital.series.push_back(&c);
+        legendChars = std::max(legendChars, std::min(Columns(labels.Heading(c.name)), kLegendColumns));
+        const int n = ChannelLabels::AnalogOfField(c.name);
+        if (n >= 0) {
+            const std::string& axis = labels.Analog(n).axis;
+            auto p = std::find_if(analog.begin(), analog.end(), [&](const Panel& q) { return q.label == axis; });
+            if (p == analog.end()) p = analog.insert(analog.end(), Panel{axis, {}, false, 0});
+            p->series.push_back(&c);
+        } else if (c.name.rfind("CNT", 0) == 0) {
+            counters.push_back(Panel{"counter value", {&c}, false, 0});
+        } else {
+            digital.series.push_back(&c);
+        }
     }
-    digital.height = 40.0 * static_cast<double>(digital.series.size()) + 20;
     std::vector<Panel*> panels;
-    for (Panel* p : {&analog, &counters, &digital})
-        if (!p->series.empty()) panels.push_back(p);
+    for (Panel& p : analog) panels.push_back(&p);
+    for (Panel& p : counters) panels.push_back(&p);
+    if (!digital.series.empty()) panels.push_back(&digital);
+    // A panel is high enough for its legend; the fewer panels, the more room each gets.
+    const double least = panels.size() == 1 ? 320 : panels.size() <= 3 ? 220 : 170;
+    for (Panel* p : panels) {
+        const double legend = 22.0 * static_cast<double>(p->series.size()) + 24;
+        p->height = p->digital ? kDigitalRow * static_cast<double>(p->series.size()) + 10 : std::max(least, legend);
+    }
+    const double right = std::max(150.0, 60 + kCharWidth * static_cast<double>(legendChars));
+    const double plotWidth = kWidth - kLeft - right;
 
     const size_t rows = data.Rows();
     const bool seconds = periodUs > 0;
@@ -92,7 +122,7 @@ std::string RenderSvg(const Dataset& data, const std::vector<std::string>& field
 
     double height = 60;
     for (Panel* p : panels) height += p->height + 40;
-    height += 50;
+    height = std::ceil(height + 25);
 
     std::ostringstream o;
     o << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -124,11 +154,13 @@ std::string RenderSvg(const Dataset& data, const std::vector<std::string>& field
             lo -= pad;
             hi += pad;
         }
-        auto X = [&](double x) { return kLeft + (x - x0) / (x1 - x0) * kPlotWidth; };
+        auto X = [&](double x) { return kLeft + (x - x0) / (x1 - x0) * plotWidth; };
+        // Digital lines from the top down in the order of the table: DIN0, DIN1, DOUT.
+        auto RowBase = [&](size_t si) { return static_cast<double>(p->series.size() - 1 - si) + 0.2; };
         auto Y = [&](double y) { return top + h - (y - lo) / (hi - lo) * h; };
 
-        o << "<g class=\"panel\">\n<rect x=\"" << kLeft << "\" y=\"" << top << "\" width=\"" << kPlotWidth
-          << "\" height=\"" << h << "\" fill=\"none\" stroke=\"#444\"/>\n";
+        o << "<g class=\"panel\" data-axis=\"" << Esc(p->label) << "\">\n<rect x=\"" << kLeft << "\" y=\"" << top
+          << "\" width=\"" << plotWidth << "\" height=\"" << h << "\" fill=\"none\" stroke=\"#444\"/>\n";
         for (double t : xt) {
             o << "<line x1=\"" << Num(X(t)) << "\" y1=\"" << top << "\" x2=\"" << Num(X(t)) << "\" y2=\"" << top + h
               << "\" stroke=\"#ddd\"/>\n<text x=\"" << Num(X(t)) << "\" y=\"" << top + h + 15
@@ -138,25 +170,24 @@ std::string RenderSvg(const Dataset& data, const std::vector<std::string>& field
             std::vector<double> yt = Ticks(lo, hi, 6);
             double ystep = yt.size() > 1 ? yt[1] - yt[0] : 1;
             for (double t : yt)
-                o << "<line x1=\"" << kLeft << "\" y1=\"" << Num(Y(t)) << "\" x2=\"" << kLeft + kPlotWidth << "\" y2=\""
+                o << "<line x1=\"" << kLeft << "\" y1=\"" << Num(Y(t)) << "\" x2=\"" << kLeft + plotWidth << "\" y2=\""
                   << Num(Y(t)) << "\" stroke=\"#ddd\"/>\n<text x=\"" << kLeft - 6 << "\" y=\"" << Num(Y(t) + 4)
                   << "\" text-anchor=\"end\">" << TickText(t, ystep) << "</text>\n";
         }
         if (p->digital)
             for (size_t si = 0; si < p->series.size(); ++si)
                 for (int level = 0; level <= 1; ++level)
-                    o << "<text x=\"" << kLeft - 6 << "\" y=\""
-                      << Num(Y(static_cast<double>(si) + 0.15 + 0.7 * level) + 4) << "\" text-anchor=\"end\">" << level
-                      << "</text>\n";
-        o << "<text transform=\"translate(18," << Num(top + h / 2) << ") rotate(-90)\" text-anchor=\"middle\">"
-          << Esc(p->label) << "</text>\n";
+                    o << "<text x=\"" << kLeft - 6 << "\" y=\"" << Num(Y(RowBase(si) + 0.6 * level) + 4)
+                      << "\" text-anchor=\"end\">" << level << "</text>\n";
+        o << "<text class=\"axis\" transform=\"translate(18," << Num(top + h / 2)
+          << ") rotate(-90)\" text-anchor=\"middle\">" << Esc(p->label) << "</text>\n";
 
         // At most two points (minimum and maximum) per column of pixels.
-        const size_t buckets = static_cast<size_t>(kPlotWidth) * 2;
+        const size_t buckets = static_cast<size_t>(plotWidth) * 2;
         for (size_t si = 0; si < p->series.size(); ++si) {
             const Column& c = *p->series[si];
-            const char* col = kColours[colour++ % (sizeof kColours / sizeof kColours[0])];
-            double base = p->digital ? static_cast<double>(si) + 0.15 : 0, scale = p->digital ? 0.7 : 1;
+            const char* col = kColours[colour++ % kColourCount];
+            double base = p->digital ? RowBase(si) : 0, scale = p->digital ? 0.6 : 1;
             std::ostringstream pts;
             size_t n = c.values.size();
             size_t per = std::max<size_t>(1, n / buckets);
@@ -176,18 +207,18 @@ std::string RenderSvg(const Dataset& data, const std::vector<std::string>& field
             }
             o << "<polyline class=\"series\" data-name=\"" << Esc(c.name) << "\" fill=\"none\" stroke=\"" << col
               << "\" stroke-width=\"1.3\" points=\"" << pts.str() << "\"/>\n";
-            double ly = p->digital ? Y(base + 0.35) + 4 : top + 14 + 16.0 * static_cast<double>(si);
-            o << "<line x1=\"" << kLeft + kPlotWidth + 12 << "\" y1=\"" << Num(ly - 4) << "\" x2=\""
-              << kLeft + kPlotWidth + 34 << "\" y2=\"" << Num(ly - 4) << "\" stroke=\"" << col
-              << "\" stroke-width=\"2\"/>\n<text class=\"legend\" x=\"" << kLeft + kPlotWidth + 40 << "\" y=\""
-              << Num(ly) << "\">" << Esc(c.name) << "</text>\n";
+            double ly = p->digital ? Y(base + 0.3) + 4 : top + 14 + 16.0 * static_cast<double>(si);
+            o << "<line x1=\"" << kLeft + plotWidth + 12 << "\" y1=\"" << Num(ly - 4) << "\" x2=\""
+              << kLeft + plotWidth + 34 << "\" y2=\"" << Num(ly - 4) << "\" stroke=\"" << col
+              << "\" stroke-width=\"2\"/>\n<text class=\"legend\" x=\"" << kLeft + plotWidth + 40 << "\" y=\""
+              << Num(ly) << "\">" << Esc(Clip(labels.Heading(c.name), kLegendColumns)) << "</text>\n";
         }
         o << "</g>\n";
         top += h + 40;
     }
-    o << "<text x=\"" << kLeft + kPlotWidth / 2 << "\" y=\"" << Num(top + 5) << "\" text-anchor=\"middle\">"
+    o << "<text x=\"" << kLeft + plotWidth / 2 << "\" y=\"" << Num(top + 5) << "\" text-anchor=\"middle\">"
       << (seconds ? "time [s]" : "record index") << "</text>\n</svg>\n";
-    return o.str();
+    return {o.str(), static_cast<int>(kWidth), static_cast<int>(height)};
 }
 
 }  // namespace zelk::tool

@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "common.h"
 #include "dataset.h"
 
 namespace zelk::tool {
@@ -37,14 +38,15 @@ const std::vector<uint8_t>& RecordFollower::Poll() {
     return whole_;
 }
 
-StreamWriter::StreamWriter(std::ostream& out, Format format, const dbf::RecordLayout& layout, double periodUs)
+StreamWriter::StreamWriter(std::ostream& out, Format format, const dbf::RecordLayout& layout, double periodUs,
+                           const ChannelLabels& labels)
     : out_(out), format_(format), layout_(layout), periodUs_(periodUs), names_(RecordColumnNames(layout)),
-      values_(names_.size()) {}
+      labels_(labels), values_(names_.size()) {}
 
 void StreamWriter::Header() {
     if (format_ != Format::Csv) return;
     out_ << "INDEX,TIME";
-    for (const std::string& n : names_) out_ << "," << n;
+    for (const std::string& n : names_) out_ << "," << CsvCell(labels_.Heading(n));
     out_ << "\n" << std::flush;
 }
 

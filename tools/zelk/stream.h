@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "channel_labels.h"
 #include "platform/file_io.h"
 #include "records/dbase.h"
 
@@ -32,11 +33,13 @@ private:
 };
 
 // One line per record: INDEX, TIME (s after the start, from the period) and the table's
-// columns in engineering units; CSV with a header line, or JSON lines.
+// columns in engineering units; CSV with a heading line (the headings of convert's CSV, with
+// names and units), or JSON lines keyed by the bare field names.
 class StreamWriter {
 public:
     enum class Format { Csv, Jsonl };
-    StreamWriter(std::ostream& out, Format format, const dbf::RecordLayout& layout, double periodUs);
+    StreamWriter(std::ostream& out, Format format, const dbf::RecordLayout& layout, double periodUs,
+                 const ChannelLabels& labels);
     void Header();
     // Writes the records; false when the output failed (a closed pipe).
     bool Records(const std::vector<uint8_t>& bytes, uint64_t firstIndex);
@@ -47,6 +50,7 @@ private:
     dbf::RecordLayout layout_;
     double periodUs_;
     std::vector<std::string> names_;
+    ChannelLabels labels_;
     std::vector<double> values_;
     std::string line_;
 };
