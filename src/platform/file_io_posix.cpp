@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "platform/file_io.h"
+#include "platform/native_path.h"
 
 namespace zelk::plat {
 
@@ -24,7 +25,7 @@ File& File::operator=(File&& other) noexcept {
 
 bool File::Create(const std::string& path) {
     Close();
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    const int fd = open(Utf8Name(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) return false;
     handle_ = fd;
     return true;
@@ -32,7 +33,7 @@ bool File::Create(const std::string& path) {
 
 bool File::OpenRead(const std::string& path) {
     Close();
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = open(Utf8Name(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
