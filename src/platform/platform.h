@@ -180,6 +180,10 @@ public:
     // file, and on Windows the libraries it needs are looked for in its folder first. False
     // with the loader's own message in `error` (when given).
     bool Open(const std::string& name, std::string* error = nullptr);
+    // A library that ships beside the host or the driver, by file name. Windows tries the
+    // host's folder, then the folder of the module holding this code (the driver's DLL), then
+    // the system folder, and never the current directory or PATH. POSIX: Open(fileName).
+    bool OpenFromTrustedFolders(const std::string& fileName, std::string* error = nullptr);
     void* Symbol(const char* name) const;
     bool IsOpen() const { return handle_ != nullptr; }
     void Close();
