@@ -222,6 +222,20 @@ class TestMeasure(unittest.TestCase):
             self.assertIn("device status 5", err)
             self.assertEqual(os.listdir(d), [])
 
+    def test_folder_names_with_czech_letters_and_letters_cp1250_lacks(self):
+        with tempfile.TemporaryDirectory() as d:
+            czech = os.path.join(d, "měření žluťoučký kůň", "data 1")
+            rc, out, err = zelk("measure", "--records", "300", "--no-progress", "--out", czech)
+            self.assertEqual(rc, 0, out + err)
+            tables = measured_files(czech, ".dbf")
+            self.assertEqual(len(tables), 1, os.listdir(d))
+            self.assertIn("wrote             " + tables[0], out)
+            self.assertEqual(os.listdir(d), ["měření žluťoučký kůň"])
+            rc, out, err = zelk("measure", "--records", "300", "--no-progress", "--out", os.path.join(d, "数据"))
+            self.assertEqual(rc, 1, out + err)
+            self.assertIn("数据 has characters that code page 1250 lacks", err)
+            self.assertEqual(os.listdir(d), ["měření žluťoučký kůň"])
+
     def test_option_errors(self):
         self.assertEqual(zelk("measure", "--format", "xls")[0], 1)
         self.assertEqual(zelk("measure", "--channels", "17")[0], 1)

@@ -7,10 +7,12 @@
 #include <filesystem>
 #include <iostream>
 #include <set>
+#include <vector>
 
 #include "channels.h"
 #include "commands.h"
 #include "config/numtext.h"
+#include "config/text.h"
 #include "core/channel_map.h"
 #include "dataset.h"
 #include "sidecar.h"
@@ -106,6 +108,16 @@ std::string UpperAscii(std::string s) {
 int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
     std::error_code ec;
     fs::path out = fs::absolute(m.out);
+    // The driver takes the folder from the parameter file as cp1250 text and gives the system
+    // that text's characters: a character cp1250 lacks would name another folder.
+    const std::u8string outU8 = out.u8string();
+    const std::string outUtf8(outU8.begin(), outU8.end());
+    std::vector<size_t> unnamable;
+    text::Utf8ToCp1250(outUtf8, &unnamable);
+    if (!unnamable.empty()) {
+        Error("the output folder " + outUtf8 + " has characters that code page 1250 lacks; the driver cannot name it");
+        return kExitUsage;
+    }
     fs::create_directories(out, ec);
     if (!fs::is_directory(out)) {
         Error("cannot create the output folder " + out.string());
@@ -138,7 +150,7 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
         run.Set("Měření časovačem", "Počet kanálů", std::to_string(kDefaultChannels));
     }
     if (!format.empty()) run.Set("Konverze souboru", "Typ souboru", format);
-    run.Set("Konverze souboru", "Adresář", out.string());
+    run.Set("Konverze souboru", "Adresář", outUtf8);
     if (lo.channels > 0) run.Set("Měření časovačem", "Počet kanálů", std::to_string(lo.channels));
     if (lo.periodUs > 0) run.Set("Měření časovačem", "Perioda [us]", text::FormatFixed(lo.periodUs, 1, 15, '.'));
     if (lo.noCnt0) run.Set("Měření časovačem", "Povolení CNT0", "0");
@@ -289,6 +301,11 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
               << "bytes per record  " << layout.RecordBytes() << "\n";
     for (const std::string& f : files) std::cout << "wrote             " << f << " (" << fs::file_size(f, ec) << " bytes)\n";
     if (files.empty()) std::cout << "wrote             nothing\n";
+    if (files.empty() && p.stored > 0) {
+        Error("the driver stored " + std::to_string(p.stored) + " records, but " + outUtf8 +
+              " holds no file of this measurement");
+        return kExitFile;
+    }
     // The settings travel with the data: one sidecar per base name (record file and table).
     std::set<std::string> sidecars;
     for (const std::string& f : files) sidecars.insert(SidecarPath(f));
