@@ -54,7 +54,7 @@ bool IsDbaseTable(const std::string& path) {
 int LayoutFor(const std::string& input, const std::string& param, const LayoutOptions& lo, bool required,
               dbf::RecordLayout* layout, double* periodUs, std::string* source) {
     std::string from = param;
-    const std::string sidecar = SidecarPath(input);
+    const std::string sidecar = SidecarPath(input).string();
     if (from.empty() && lo.channels < 0 && fs::is_regular_file(sidecar)) from = sidecar;
     std::string error;
     if (!from.empty()) {

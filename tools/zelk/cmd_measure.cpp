@@ -40,15 +40,22 @@ const char* MeasurementStatusName(uint32_t s) {
     }
 }
 
-std::set<std::string> RecordFiles(const fs::path& dir) {
-    std::set<std::string> names;
+// Paths stay paths: on Windows a path's narrow string is UTF-8 while a narrow string made
+// into a path is read in the ANSI code page, so a Czech name would not survive the round trip.
+std::set<fs::path> RecordFiles(const fs::path& dir) {
+    std::set<fs::path> names;
     std::error_code ec;
     for (const auto& e : fs::directory_iterator(dir, ec)) {
         const std::string ext = e.path().extension().string();
         if (e.path().filename().string().rfind("Zelk2716e_", 0) == 0 && (ext == ".bin" || ext == ".dbf"))
-            names.insert(e.path().string());
+            names.insert(e.path());
     }
     return names;
+}
+
+std::string Utf8(const fs::path& p) {
+    const std::u8string s = p.u8string();
+    return std::string(s.begin(), s.end());
 }
 
 std::string Clock2(double seconds) {
@@ -110,8 +117,7 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
     fs::path out = fs::absolute(m.out);
     // The driver takes the folder from the parameter file as cp1250 text and gives the system
     // that text's characters: a character cp1250 lacks would name another folder.
-    const std::u8string outU8 = out.u8string();
-    const std::string outUtf8(outU8.begin(), outU8.end());
+    const std::string outUtf8 = Utf8(out);
     std::vector<size_t> unnamable;
     text::Utf8ToCp1250(outUtf8, &unnamable);
     if (!unnamable.empty()) {
@@ -120,7 +126,7 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
     }
     fs::create_directories(out, ec);
     if (!fs::is_directory(out)) {
-        Error("cannot create the output folder " + out.string());
+        Error("cannot create the output folder " + outUtf8);
         return kExitFile;
     }
     std::string format = UpperAscii(m.format);
@@ -185,13 +191,13 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
         Error("the module is not in order: device status " + StatusShown(h.deviceStatus, h.deviceText));
         return kExitDevice;
     }
-    const std::set<std::string> before = RecordFiles(out);
+    const std::set<fs::path> before = RecordFiles(out);
 
     std::cout << "measuring " << layout.Channels() << " channel" << (layout.Channels() == 1 ? "" : "s")
               << (layout.Cnt0 ? " +CNT0" : "") << (layout.Cnt1 ? " +CNT1" : "") << (layout.DinDout ? " +DIN/DOUT" : "")
               << ", " << (m.records ? std::to_string(m.records) + " records" : "no record limit")
               << (m.duration > 0 ? ", at most " + Seconds1(m.duration) : "") << ", " << format
-              << " into " << out.string() << "\n"
+              << " into " << outUtf8 << "\n"
               << std::flush;
 
     auto start = Clock::now();
@@ -270,19 +276,19 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
 
     // The conversion thread deletes the record file once the table is complete; Done
     // would cut it short, so wait for it here.
-    std::set<std::string> files;
-    for (const std::string& f : RecordFiles(out))
+    std::set<fs::path> files;
+    for (const fs::path& f : RecordFiles(out))
         if (!before.count(f)) files.insert(f);
     if (format == "DBF" && !failed) {
         auto limit = Clock::now() + std::chrono::seconds(30) + std::chrono::milliseconds(p.stored / 20);
         auto binLeft = [&] {
-            for (const std::string& f : RecordFiles(out))
-                if (!before.count(f) && fs::path(f).extension() == ".bin") return true;
+            for (const fs::path& f : RecordFiles(out))
+                if (!before.count(f) && f.extension() == ".bin") return true;
             return false;
         };
         while (binLeft() && Clock::now() < limit) PumpMessages(20);
         files.clear();
-        for (const std::string& f : RecordFiles(out))
+        for (const fs::path& f : RecordFiles(out))
             if (!before.count(f)) files.insert(f);
     }
     std::string text;
@@ -299,7 +305,7 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
               << " (measurement status " << endStatus << ")\n"
               << "device status     " << StatusShown(device, Show(text)) << "\n"
               << "bytes per record  " << layout.RecordBytes() << "\n";
-    for (const std::string& f : files) std::cout << "wrote             " << f << " (" << fs::file_size(f, ec) << " bytes)\n";
+    for (const fs::path& f : files) std::cout << "wrote             " << Utf8(f) << " (" << fs::file_size(f, ec) << " bytes)\n";
     if (files.empty()) std::cout << "wrote             nothing\n";
     if (files.empty() && p.stored > 0) {
         Error("the driver stored " + std::to_string(p.stored) + " records, but " + outUtf8 +
@@ -307,14 +313,14 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
         return kExitFile;
     }
     // The settings travel with the data: one sidecar per base name (record file and table).
-    std::set<std::string> sidecars;
-    for (const std::string& f : files) sidecars.insert(SidecarPath(f));
+    std::set<fs::path> sidecars;
+    for (const fs::path& f : files) sidecars.insert(SidecarPath(f));
     const RunFacts facts{periodUsed, started, p.stored, layout.RecordBytes()};
     bool sidecarFailed = false;
-    for (const std::string& f : sidecars) {
+    for (const fs::path& f : sidecars) {
         std::string error;
         if (WriteSidecar(run, facts, f, &error)) {
-            std::cout << "wrote             " << f << " (settings)\n";
+            std::cout << "wrote             " << Utf8(f) << " (settings)\n";
         } else {
             Error(error);
             sidecarFailed = true;
@@ -332,8 +338,8 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
     if (failed || device != 0 || lost) return kExitMeasurement;
     if (sidecarFailed) return kExitFile;
     if (format == "DBF")
-        for (const std::string& f : files)
-            if (fs::path(f).extension() == ".bin") {
+        for (const fs::path& f : files)
+            if (f.extension() == ".bin") {
                 Error("the conversion to dBASE did not finish; the record file is left");
                 return kExitMeasurement;
             }

@@ -24,7 +24,8 @@ bool StdoutIsTerminal();
 std::tm LocalTime(std::time_t t);
 
 // Texts are UTF-8. On Windows a console is told so (its code page set to UTF-8 while the
-// tool runs); pipes and files get the bytes as they are.
+// tool runs); pipes and files get the bytes as they are. On Windows it also makes narrow
+// file names (the command line's) read in the ANSI code page, as the system gives them.
 void PrepareConsole();
 
 // Ctrl+C (and SIGTERM) only set a flag that the commands poll.

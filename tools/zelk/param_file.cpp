@@ -215,12 +215,13 @@ std::string ParamText::Bytes() const {
     }
 }
 
-bool ParamText::Save(const std::string& path, std::string* error) const {
+bool ParamText::Save(const std::filesystem::path& path, std::string* error) const {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << Bytes();
     out.close();
     if (!out) {
-        *error = "cannot write " + path;
+        const std::u8string name = path.u8string();
+        *error = "cannot write " + std::string(name.begin(), name.end());
         return false;
     }
     return true;

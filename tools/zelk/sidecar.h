@@ -3,6 +3,7 @@
 // plot read its layout, ranges, constants and period without being told.
 #pragma once
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
 #include "param_file.h"
@@ -10,7 +11,7 @@
 namespace zelk::tool {
 
 // FILE.bin or FILE.dbf -> FILE.ini
-std::string SidecarPath(const std::string& dataFile);
+std::filesystem::path SidecarPath(const std::filesystem::path& dataFile);
 
 struct RunFacts {
     double periodUsedUs = 0;  // channel 165 after the start
@@ -21,6 +22,6 @@ struct RunFacts {
 
 // The run's parameter file with the period actually used, the log switched off (reading
 // the sidecar must not touch a log folder) and a [Záznam] section with the facts.
-bool WriteSidecar(const ParamText& run, const RunFacts& facts, const std::string& path, std::string* error);
+bool WriteSidecar(const ParamText& run, const RunFacts& facts, const std::filesystem::path& path, std::string* error);
 
 }  // namespace zelk::tool
