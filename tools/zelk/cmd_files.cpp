@@ -147,15 +147,22 @@ int CmdConvert(const ConvertOptions& c) {
         return kExitFile;
     }
     const auto rows = static_cast<uint32_t>(size / r);
-    std::string out = c.output;
-    if (out.empty()) out = fs::path(c.input).replace_extension(format == "dbf" ? ".dbf" : ".csv").string();
-    if (out != "-" && fs::exists(out) && fs::equivalent(out, c.input, ec)) {
+    const fs::path outPath =
+        c.output.empty() ? fs::path(c.input).replace_extension(format == "dbf" ? ".dbf" : ".csv") : fs::path(c.output);
+    const std::string out = c.output == "-" ? c.output : Utf8(outPath);
+    if (out != "-" && fs::exists(outPath) && fs::equivalent(outPath, c.input, ec)) {
         Error("the output would replace the input");
         return kExitUsage;
     }
     bool ok;
     if (format == "dbf") {
-        dbf::TableResult t = dbf::WriteTable(c.input, out, layout, rows, Today(), [] { return Interrupted(); });
+        // The driver's table writer takes names as the driver holds them.
+        std::string input, table;
+        if (!DriverName(c.input, &input) || !DriverName(outPath, &table)) {
+            Error("the names " + Utf8(c.input) + " and " + out + " must have only letters of code page 1250");
+            return kExitUsage;
+        }
+        dbf::TableResult t = dbf::WriteTable(input, table, layout, rows, Today(), [] { return Interrupted(); });
         ok = t.complete;
         if (t.stopped) {
             Error("interrupted after " + std::to_string(t.rows) + " rows; " + out + " holds them");
@@ -171,7 +178,7 @@ int CmdConvert(const ConvertOptions& c) {
         if (out == "-") {
             ok = WriteCsv(data, period, std::cout);
         } else {
-            std::ofstream o(out, std::ios::binary | std::ios::trunc);
+            std::ofstream o(outPath, std::ios::binary | std::ios::trunc);
             ok = o && WriteCsv(data, period, o);
         }
         if (Interrupted()) return kExitInterrupted;

@@ -7,12 +7,10 @@
 #include <filesystem>
 #include <iostream>
 #include <set>
-#include <vector>
 
 #include "channels.h"
 #include "commands.h"
 #include "config/numtext.h"
-#include "config/text.h"
 #include "core/channel_map.h"
 #include "dataset.h"
 #include "sidecar.h"
@@ -40,8 +38,6 @@ const char* MeasurementStatusName(uint32_t s) {
     }
 }
 
-// Paths stay paths: on Windows a path's narrow string is UTF-8 while a narrow string made
-// into a path is read in the ANSI code page, so a Czech name would not survive the round trip.
 std::set<fs::path> RecordFiles(const fs::path& dir) {
     std::set<fs::path> names;
     std::error_code ec;
@@ -51,11 +47,6 @@ std::set<fs::path> RecordFiles(const fs::path& dir) {
             names.insert(e.path());
     }
     return names;
-}
-
-std::string Utf8(const fs::path& p) {
-    const std::u8string s = p.u8string();
-    return std::string(s.begin(), s.end());
 }
 
 std::string Clock2(double seconds) {
@@ -118,9 +109,7 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
     // The driver takes the folder from the parameter file as cp1250 text and gives the system
     // that text's characters: a character cp1250 lacks would name another folder.
     const std::string outUtf8 = Utf8(out);
-    std::vector<size_t> unnamable;
-    text::Utf8ToCp1250(outUtf8, &unnamable);
-    if (!unnamable.empty()) {
+    if (std::string unused; !DriverName(out, &unused)) {
         Error("the output folder " + outUtf8 + " has characters that code page 1250 lacks; the driver cannot name it");
         return kExitUsage;
     }
