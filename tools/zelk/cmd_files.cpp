@@ -9,6 +9,7 @@
 
 #include "commands.h"
 #include "dataset.h"
+#include "host_platform.h"
 #include "records/dbase_file.h"
 #include "sidecar.h"
 
@@ -54,7 +55,7 @@ bool IsDbaseTable(const std::string& path) {
 int LayoutFor(const std::string& input, const std::string& param, const LayoutOptions& lo, bool required,
               dbf::RecordLayout* layout, double* periodUs, std::string* source) {
     std::string from = param;
-    const std::string sidecar = SidecarPath(input).string();
+    const std::string sidecar = SystemNarrow(SidecarPath(input));
     if (from.empty() && lo.channels < 0 && fs::is_regular_file(sidecar)) from = sidecar;
     std::string error;
     if (!from.empty()) {

@@ -58,6 +58,15 @@ void PrepareConsole() {
     if (g_consoleCodePage != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) std::atexit(RestoreConsoleCodePage);
 }
 
+std::string SystemNarrow(const std::filesystem::path& p) {
+    const std::wstring w = p.wstring();
+    if (w.empty()) return {};
+    const int n = WideCharToMultiByte(CP_ACP, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(n > 0 ? static_cast<size_t>(n) : 0u, '\0');
+    if (n > 0) WideCharToMultiByte(CP_ACP, 0, w.data(), static_cast<int>(w.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}
+
 bool StdoutIsTerminal() { return _isatty(1) != 0; }
 
 std::tm LocalTime(std::time_t t) {

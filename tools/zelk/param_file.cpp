@@ -9,6 +9,7 @@
 #include "config/param_file.h"
 #include "config/text.h"
 #include "core/record_layout.h"
+#include "host_platform.h"
 
 namespace zelk::tool {
 
@@ -16,7 +17,7 @@ bool ReadParam(const std::string& path, TCFG* cfg, std::string* message) {
     SetConfigDefaults(*cfg);
     std::string m;
     // A bare name would be looked up beside the executable; the user means the current folder.
-    const std::string full = std::filesystem::absolute(path).string();
+    const std::string full = SystemNarrow(std::filesystem::absolute(path));
     const bool ok = ReadParameterFile(full.c_str(), *cfg, m);
     *message = text::Cp1250ToUtf8(m);
     return ok;
