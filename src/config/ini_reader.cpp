@@ -1,5 +1,6 @@
 #include "config/ini_reader.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <memory>
@@ -48,7 +49,7 @@ uint32_t LowerCodePoint(uint32_t cp) {
 std::array<unsigned char, 256> MakeFoldTable() {
     std::array<unsigned char, 256> t{};
     for (int b = 0; b < 256; ++b) {
-        uint32_t cp = b < 0x80 ? static_cast<uint32_t>(b) : text::detail::kHigh[b - 0x80];
+        uint32_t cp = b < 0x80 ? static_cast<uint32_t>(b) : cp1250::kHigh[b - 0x80];
         int lower = (b >= 0x80 && cp == 0) ? -1 : text::CodePointToCp1250(LowerCodePoint(cp));
         t[b] = static_cast<unsigned char>(lower < 0 ? b : lower);
     }
@@ -60,12 +61,15 @@ const std::array<unsigned char, 256>& FoldTable() {
     return table;
 }
 
-void AppendCodePoint(std::string& out, uint32_t cp) {
+// `lost` receives the position of every '?' that stands for a character cp1250 lacks.
+void AppendCodePoint(std::string& out, uint32_t cp, std::vector<size_t>& lost) {
     int c = text::CodePointToCp1250(cp);
-    out.push_back(c < 0 || (cp != 0 && c == 0) ? '?' : static_cast<char>(c));
+    const bool none = c < 0 || (cp != 0 && c == 0);
+    if (none) lost.push_back(out.size());
+    out.push_back(none ? '?' : static_cast<char>(c));
 }
 
-std::string Utf16ToCp1250(std::string_view bytes, bool bigEndian) {
+std::string Utf16ToCp1250(std::string_view bytes, bool bigEndian, std::vector<size_t>& lost) {
     std::string out;
     out.reserve(bytes.size() / 2);
     auto unit = [&](size_t i) -> uint32_t {
@@ -78,11 +82,13 @@ std::string Utf16ToCp1250(std::string_view bytes, bool bigEndian) {
         if (u >= 0xD800 && u <= 0xDBFF && i + 3 < bytes.size()) {
             uint32_t low = unit(i + 2);
             if (low >= 0xDC00 && low <= 0xDFFF) i += 2;  // a pair outside the BMP: one '?'
+            lost.push_back(out.size());
             out.push_back('?');
         } else if (u >= 0xD800 && u <= 0xDFFF) {
+            lost.push_back(out.size());
             out.push_back('?');
         } else {
-            AppendCodePoint(out, u);
+            AppendCodePoint(out, u, lost);
         }
     }
     return out;
@@ -92,6 +98,28 @@ bool HasNonAscii(std::string_view s) {
     for (char c : s)
         if (static_cast<unsigned char>(c) >= 0x80) return true;
     return false;
+}
+
+// Bytes read as cp1250: those that stand for no character are lost ones.
+std::string AsCp1250(std::string_view b, std::vector<size_t>& lost) {
+    for (size_t i = 0; i < b.size(); ++i)
+        if (!cp1250::IsCharacter(static_cast<unsigned char>(b[i]))) lost.push_back(i);
+    return std::string(b);
+}
+
+// The file as cp1250, with the positions of the characters it could not hold (ascending).
+std::string ToCp1250(std::string_view b, std::vector<size_t>& lost) {
+    switch (DetectEncoding(b)) {
+        case Encoding::Utf16Le: return Utf16ToCp1250(b.substr(2), false, lost);
+        case Encoding::Utf16Be: return Utf16ToCp1250(b.substr(2), true, lost);
+        case Encoding::Utf8Bom: return text::Utf8ToCp1250(b.substr(3), &lost);
+        case Encoding::Utf8: return text::Utf8ToCp1250(b, &lost);
+        case Encoding::Cp1250: break;
+    }
+    // Without a mark, or with a UTF-8 mark in front of bytes that are not UTF-8: as they are,
+    // the mark dropped.
+    if (b.size() >= 3 && b.substr(0, 3) == "\xEF\xBB\xBF") return AsCp1250(b.substr(3), lost);
+    return AsCp1250(b, lost);
 }
 
 }  // namespace
@@ -109,17 +137,8 @@ Encoding DetectEncoding(std::string_view b) {
 }
 
 std::string ToCp1250(std::string_view b) {
-    switch (DetectEncoding(b)) {
-        case Encoding::Utf16Le: return Utf16ToCp1250(b.substr(2), false);
-        case Encoding::Utf16Be: return Utf16ToCp1250(b.substr(2), true);
-        case Encoding::Utf8Bom: return text::Utf8ToCp1250(b.substr(3));
-        case Encoding::Utf8: return text::Utf8ToCp1250(b);
-        case Encoding::Cp1250: break;
-    }
-    // Without a mark, or with a UTF-8 mark in front of bytes that are not UTF-8: as they are,
-    // the mark dropped.
-    if (b.size() >= 3 && b.substr(0, 3) == "\xEF\xBB\xBF") return std::string(b.substr(3));
-    return std::string(b);
+    std::vector<size_t> lost;
+    return ToCp1250(b, lost);
 }
 
 unsigned char FoldCp1250(unsigned char c) { return FoldTable()[c]; }
@@ -133,14 +152,22 @@ std::string NameKey(std::string_view name) {
 
 IniFile IniFile::Parse(std::string_view fileBytes) {
     IniFile ini;
-    const std::string text = ToCp1250(fileBytes);
+    std::vector<size_t> lost;
+    const std::string text = ToCp1250(fileBytes, lost);
+    const std::string_view all(text);
+    auto losesCharacters = [&](std::string_view v) {
+        const size_t from = static_cast<size_t>(v.data() - all.data());
+        auto it = std::lower_bound(lost.begin(), lost.end(), from);
+        return it != lost.end() && *it < from + v.size();
+    };
     Section* current = nullptr;  // null before the first section and inside a repeated one
     ForEachLine(text, [&](const Line& line) {
         if (line.kind == Line::Kind::Section) {
             auto [it, added] = ini.sections_.try_emplace(NameKey(line.name));
             current = added ? &it->second : nullptr;
         } else if (line.kind == Line::Kind::Key && current != nullptr) {
-            current->keys.try_emplace(NameKey(line.name), line.value);
+            auto [it, added] = current->keys.try_emplace(NameKey(line.name), line.value);
+            if (added && losesCharacters(line.value)) current->lossy.insert(it->first);
         }
     });
     return ini;
@@ -168,6 +195,11 @@ std::optional<std::string> IniFile::Find(std::string_view section, std::string_v
     auto k = s->second.keys.find(NameKey(key));
     if (k == s->second.keys.end()) return std::nullopt;
     return k->second;
+}
+
+bool IniFile::LostCharacters(std::string_view section, std::string_view key) const {
+    auto s = sections_.find(NameKey(section));
+    return s != sections_.end() && s->second.lossy.count(NameKey(key)) != 0;
 }
 
 std::string IniFile::Get(std::string_view section, std::string_view key, std::string_view defaultValue) const {

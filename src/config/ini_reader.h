@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace zelk::ini {
@@ -58,10 +59,14 @@ public:
     // or the key is absent.
     std::optional<std::string> Find(std::string_view section, std::string_view key) const;
     std::string Get(std::string_view section, std::string_view key, std::string_view defaultValue) const;
+    // True when the key's value held characters that Windows-1250 lacks (each read as '?'),
+    // or, in a Windows-1250 file, bytes that stand for no character.
+    bool LostCharacters(std::string_view section, std::string_view key) const;
 
 private:
     struct Section {
         std::unordered_map<std::string, std::string> keys;  // folded key -> value
+        std::unordered_set<std::string> lossy;              // folded keys of LostCharacters
     };
     std::unordered_map<std::string, Section> sections_;  // folded section name -> keys
 };

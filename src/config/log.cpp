@@ -66,7 +66,7 @@ void OpenLog(TData* d) {
         if (d->Cfg.LogLevel == 0 || !d->Log) return;
         LogState& s = *d->Log;
         // Binary append: the lines carry their own CR LF on every platform.
-        FILE* f = std::fopen(d->Cfg.LogFileName.c_str(), "ab");
+        FILE* f = plat::OpenFileStream(d->Cfg.LogFileName, "ab");
         if (f != nullptr) std::setvbuf(f, s.Buffer.data(), _IOFBF, s.Buffer.size());
         std::lock_guard<std::mutex> g(s.Lock);
         s.File = f;

@@ -21,6 +21,8 @@ const char* const kSecTimer = "Měření časovačem"_cp;
 const char* const kSecConv = "Konverze souboru"_cp;
 const char* const kKeyConstA = "Konstanta A";
 const char* const kKeyConstB = "Konstanta B";
+const char* const kKeyLogName = "Název souboru"_cp;
+const char* const kKeyDirectory = "Adresář"_cp;
 const char* const kPrefix = "Chyba parametrického souboru - "_cp;
 // Read in place of a missing serial number; a file holding this very text fails too.
 const char* const kNoSerial = "jkl";
@@ -56,7 +58,7 @@ bool Read(const char* path, TCFG& cfg, std::string& message) {
     // 3. Every key, with the current value as its default.
     ReadInteger(f, kSecModule, "USB timeout", cfg.UsbTimeout);
     ReadInteger(f, kSecLog, "Úroveň"_cp, cfg.LogLevel);
-    ReadText(f, kSecLog, "Název souboru"_cp, cfg.LogFileName);
+    ReadText(f, kSecLog, kKeyLogName, cfg.LogFileName);
     std::string constA[kAnalogCount], constB[kAnalogCount];
     for (int n = 0; n < kAnalogCount; ++n) {
         const std::string sec = "Analogový kanál "_cp + std::to_string(n);
@@ -79,7 +81,7 @@ bool Read(const char* path, TCFG& cfg, std::string& message) {
     };
     for (int i = 0; i < kSettleCount; ++i) ReadInteger(f, kSecTimer, kSettleKeys[i], cfg.TimerSettle[i]);
     ReadText(f, kSecConv, "Typ souboru", cfg.ConvFileTypeName);
-    ReadText(f, kSecConv, "Adresář"_cp, cfg.ConvDirectory);
+    ReadText(f, kSecConv, kKeyDirectory, cfg.ConvDirectory);
 
     // 4.-7. Module and log settings.
     if (cfg.UsbTimeout < 1 || cfg.UsbTimeout > 10000) {
@@ -92,7 +94,8 @@ bool Read(const char* path, TCFG& cfg, std::string& message) {
     }
     const std::string nameMessage = kPrefix + std::string("Logovací soubor / Název souboru = "_cp);
     if (cfg.LogLevel >= 1) {
-        if (cfg.LogFileName.size() < 3) {
+        // A name must be one the file system can be given: every character in cp1250.
+        if (cfg.LogFileName.size() < 3 || f.LostCharacters(kSecLog, kKeyLogName)) {
             message = nameMessage + cfg.LogFileName + ".";
             return false;
         }
@@ -137,9 +140,15 @@ bool Read(const char* path, TCFG& cfg, std::string& message) {
     }
     cfg.ConvFileTypeName = type;
     cfg.ConvFileType = type == "DBF" ? 1 : 0;
+
+    // 12.-13. The record folder.
+    if (f.LostCharacters(kSecConv, kKeyDirectory)) {
+        message = kPrefix + std::string("Konverze souboru / Adresář = "_cp) + cfg.ConvDirectory + ".";
+        return false;
+    }
     cfg.ConvDirectory = cfgpath::WithTrailingSeparator(cfg.ConvDirectory);
 
-    // 13.-14.
+    // 14.-15.
     for (int ch = ZELK_CH_DEVICE_FAULT; ch <= ZELK_CH_DEVICE_TEXT; ++ch) cfg.ChannelName[ch] = "Status zařízení"_cp;
     message = StatusTexts[0];
     return true;

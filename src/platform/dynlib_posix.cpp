@@ -17,6 +17,12 @@ bool DynamicLibrary::Open(const std::string& name, std::string* error) {
     return handle_ != nullptr;
 }
 
+// The loader's own search (LD_LIBRARY_PATH, the run path, the system's folders) has no
+// current-directory entry to avoid.
+bool DynamicLibrary::OpenFromTrustedFolders(const std::string& fileName, std::string* error) {
+    return Open(fileName, error);
+}
+
 void* DynamicLibrary::Symbol(const char* name) const { return handle_ ? dlsym(handle_, name) : nullptr; }
 
 void DynamicLibrary::Close() {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "platform/file_io.h"
+#include "platform/native_path.h"
 
 namespace zelk::plat {
 
@@ -24,7 +25,7 @@ File& File::operator=(File&& other) noexcept {
 
 bool File::Create(const std::string& path) {
     Close();
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    const int fd = open(Utf8Name(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) return false;
     handle_ = fd;
     return true;
@@ -32,7 +33,7 @@ bool File::Create(const std::string& path) {
 
 bool File::OpenRead(const std::string& path) {
     Close();
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = open(Utf8Name(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -114,10 +115,11 @@ bool File::Close() {
 }
 
 bool ReplaceFileDurably(const std::string& from, const std::string& to) {
-    if (rename(from.c_str(), to.c_str()) != 0) return false;
+    const std::string target = Utf8Name(to);
+    if (rename(Utf8Name(from).c_str(), target.c_str()) != 0) return false;
     // The rename lives in the folder: flush the folder too, or a power cut may undo it.
-    const size_t slash = to.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : to.substr(0, slash);
+    const size_t slash = target.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
     const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return false;
     int rc;

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "platform/file_io.h"
+#include "platform/native_path.h"
 
 namespace zelk::plat {
 
@@ -22,8 +23,8 @@ File& File::operator=(File&& other) noexcept {
 // INVALID_HANDLE_VALUE is (HANDLE)-1, the same value as kNone.
 bool File::Create(const std::string& path) {
     Close();
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileW(WideName(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
     handle_ = reinterpret_cast<intptr_t>(h);
     return true;
@@ -31,8 +32,8 @@ bool File::Create(const std::string& path) {
 
 bool File::OpenRead(const std::string& path) {
     Close();
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileW(WideName(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
     handle_ = reinterpret_cast<intptr_t>(h);
     return true;
@@ -105,7 +106,7 @@ bool File::Close() {
 }
 
 bool ReplaceFileDurably(const std::string& from, const std::string& to) {
-    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    return MoveFileExW(WideName(from).c_str(), WideName(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 }  // namespace zelk::plat

@@ -1,3 +1,4 @@
+#include "platform/native_path.h"
 #include "platform/platform.h"
 
 #include <cerrno>
@@ -7,27 +8,35 @@
 
 namespace zelk::plat {
 
+namespace {
+
+bool IsDirectory(const std::string& utf8) {
+    struct stat st {};
+    return stat(utf8.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Works on the converted name: '/' is the same byte in both forms.
+bool CreateUtf8Directories(std::string p) {
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    if (p.empty() || IsDirectory(p)) return !p.empty();
+    size_t slash = p.find_last_of('/');
+    if (slash != std::string::npos && slash > 0 && !CreateUtf8Directories(p.substr(0, slash))) return false;
+    if (mkdir(p.c_str(), 0777) == 0) return true;
+    return errno == EEXIST && IsDirectory(p);
+}
+
+}  // namespace
+
 bool FileExists(const std::string& path) {
     struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    return stat(Utf8Name(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool DirectoryExists(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
+bool DirectoryExists(const std::string& path) { return IsDirectory(Utf8Name(path)); }
 
-bool CreateDirectories(const std::string& path) {
-    std::string p = path;
-    while (p.size() > 1 && p.back() == '/') p.pop_back();
-    if (p.empty() || DirectoryExists(p)) return !p.empty();
-    size_t slash = p.find_last_of('/');
-    if (slash != std::string::npos && slash > 0 && !CreateDirectories(p.substr(0, slash))) return false;
-    if (mkdir(p.c_str(), 0777) == 0) return true;
-    return errno == EEXIST && DirectoryExists(p);
-}
+bool CreateDirectories(const std::string& path) { return CreateUtf8Directories(Utf8Name(path)); }
 
-bool DeleteFileAt(const std::string& path) { return unlink(path.c_str()) == 0; }
+bool DeleteFileAt(const std::string& path) { return unlink(Utf8Name(path).c_str()) == 0; }
 
 std::string ExecutableDirectory() {
     char buf[PATH_MAX + 1];

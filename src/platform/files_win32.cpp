@@ -1,37 +1,55 @@
+#include "platform/native_path.h"
 #include "platform/platform.h"
 
 #include <windows.h>
 
 namespace zelk::plat {
 
-bool FileExists(const std::string& path) {
-    DWORD a = GetFileAttributesA(path.c_str());
-    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) == 0;
+namespace {
+
+DWORD Attributes(const std::wstring& wide) {
+    return wide.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(wide.c_str());
 }
 
-bool DirectoryExists(const std::string& path) {
-    DWORD a = GetFileAttributesA(path.c_str());
+bool IsDirectory(const std::wstring& wide) {
+    DWORD a = Attributes(wide);
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-static bool IsSep(char c) { return c == '\\' || c == '/'; }
+bool IsSep(wchar_t c) { return c == L'\\' || c == L'/'; }
+bool IsDrive(const std::wstring& p) { return p.size() == 2 && p[1] == L':'; }
 
-bool CreateDirectories(const std::string& path) {
-    std::string p = path;
+// Works on the converted name: the separators and the drive colon are the same characters
+// in both forms.
+bool CreateWideDirectories(std::wstring p) {
     while (p.size() > 1 && IsSep(p.back())) p.pop_back();
     if (p.empty()) return false;
-    if (p.size() == 2 && p[1] == ':') return DirectoryExists(p + "\\");
-    if (DirectoryExists(p)) return true;
-    size_t sep = p.find_last_of("\\/");
-    if (sep != std::string::npos && sep > 0) {
-        std::string parent = p.substr(0, sep);
-        if (!(parent.size() == 2 && parent[1] == ':') && !CreateDirectories(parent)) return false;
+    if (IsDrive(p)) return IsDirectory(p + L"\\");
+    if (IsDirectory(p)) return true;
+    size_t sep = p.find_last_of(L"\\/");
+    if (sep != std::wstring::npos && sep > 0) {
+        std::wstring parent = p.substr(0, sep);
+        if (!IsDrive(parent) && !CreateWideDirectories(parent)) return false;
     }
-    if (CreateDirectoryA(p.c_str(), nullptr)) return true;
-    return GetLastError() == ERROR_ALREADY_EXISTS && DirectoryExists(p);
+    if (CreateDirectoryW(p.c_str(), nullptr)) return true;
+    return GetLastError() == ERROR_ALREADY_EXISTS && IsDirectory(p);
 }
 
-bool DeleteFileAt(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+}  // namespace
+
+bool FileExists(const std::string& path) {
+    DWORD a = Attributes(WideName(path));
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool DirectoryExists(const std::string& path) { return IsDirectory(WideName(path)); }
+
+bool CreateDirectories(const std::string& path) { return CreateWideDirectories(WideName(path)); }
+
+bool DeleteFileAt(const std::string& path) {
+    const std::wstring wide = WideName(path);
+    return !wide.empty() && DeleteFileW(wide.c_str()) != 0;
+}
 
 std::string ExecutableDirectory() {
     char buf[MAX_PATH + 1] = {0};

@@ -1,9 +1,11 @@
 // The only place that knows the operating system: ticks, sleep, threads, lock, local clock
 // and regional formats, files and directories, the executable's directory, library loading.
-// Texts are 8-bit strings (Windows-1250 on Windows, bytes on POSIX).
+// Texts are 8-bit strings in code page 1250 on every platform; names of files and folders
+// reach the system in its own form (native_path.h).
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -154,6 +156,8 @@ std::string FormatRegionalDateTime(const LocalTime& t);
 // The user's decimal separator ('.' on POSIX).
 char DecimalSeparator();
 
+// std::fopen of a name held as cp1250 text.
+std::FILE* OpenFileStream(const std::string& path, const char* mode);
 bool FileExists(const std::string& path);
 bool DirectoryExists(const std::string& path);
 // Creates the directory and every missing parent; true if it exists afterwards.
@@ -176,6 +180,10 @@ public:
     // file, and on Windows the libraries it needs are looked for in its folder first. False
     // with the loader's own message in `error` (when given).
     bool Open(const std::string& name, std::string* error = nullptr);
+    // A library that ships beside the host or the driver, by file name. Windows tries the
+    // host's folder, then the folder of the module holding this code (the driver's DLL), then
+    // the system folder, and never the current directory or PATH. POSIX: Open(fileName).
+    bool OpenFromTrustedFolders(const std::string& fileName, std::string* error = nullptr);
     void* Symbol(const char* name) const;
     bool IsOpen() const { return handle_ != nullptr; }
     void Close();

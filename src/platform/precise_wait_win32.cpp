@@ -47,8 +47,8 @@ struct OwnTimer {
     OwnTimer& operator=(const OwnTimer&) = delete;
 };
 
-// The 1 ms timer period of the fallback, through winmm.dll loaded on first use so that the
-// driver's import table stays the system's core DLLs.
+// The 1 ms timer period of the fallback, through winmm.dll loaded on first use (from the
+// system folder only) so that the driver's import table stays the system's core DLLs.
 using PeriodFn = UINT(WINAPI*)(UINT);
 struct TimerPeriod {
     std::mutex m;
@@ -58,7 +58,7 @@ struct TimerPeriod {
     PeriodFn end = nullptr;
     bool Load() {
         if (begin && end) return true;
-        HMODULE w = LoadLibraryW(L"winmm.dll");
+        HMODULE w = LoadLibraryExW(L"winmm.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
         if (!w) return false;
         begin = reinterpret_cast<PeriodFn>(reinterpret_cast<void*>(GetProcAddress(w, "timeBeginPeriod")));
         end = reinterpret_cast<PeriodFn>(reinterpret_cast<void*>(GetProcAddress(w, "timeEndPeriod")));

@@ -1,5 +1,6 @@
-// The plain driver's D2XX provider: the vendor library, loaded by name at first use
-// through the platform's ordinary library search.
+// The plain driver's D2XX provider: the vendor library, loaded by name at first use from
+// the places the platform trusts for it (on Windows the host's folder, the driver's folder
+// and the system folder, never the current directory; elsewhere the loader's own search).
 #include "platform/platform.h"
 #include "usb/d2xx.h"
 
@@ -31,7 +32,7 @@ Loaded& Load() {
     static std::once_flag once;
     std::call_once(once, [] {
         D2xxApi& a = loaded.api;
-        if (!loaded.library.Open(kLibraryName)) {
+        if (!loaded.library.OpenFromTrustedFolders(kLibraryName)) {
             a.missing = kLibraryName;
             return;
         }

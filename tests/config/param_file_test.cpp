@@ -293,6 +293,52 @@ TEST_F(ParamFile, KeysOfTheHostToolChangeNothing) {
     }
 }
 
+// The log name and the record folder go to the file system: a character that cp1250 cannot
+// hold (from a UTF-8 or UTF-16 file, or a cp1250 byte that stands for none) fails the file
+// with the key's message instead of naming another folder. Other texts keep their '?'.
+TEST_F(ParamFile, NamesMustBeCp1250Text) {
+    auto utf16le = [](const std::u16string& s) {
+        std::string b = "\xFF\xFE";
+        for (char16_t c : s) b += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+        return b;
+    };
+    const std::string logOn = U8(u8"[Logovací soubor]\r\nÚroveň=1\r\nNázev souboru=");
+    const std::string folder = U8(u8"[Konverze souboru]\r\nAdresář=");
+    const std::string nameMsg = "Chyba parametrického souboru - Logovací soubor / Název souboru = "_cp;
+    const std::string dirMsg = "Chyba parametrického souboru - Konverze souboru / Adresář = "_cp;
+    const std::string czech = U8(u8"měření žluťoučký kůň/data 1");
+    const std::string module = U8(u8"[Volba modulu]\r\nVýrobní číslo=1\r\n");
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::string message;  // empty: the file is accepted
+    } cases[] = {
+        {"Czech folder, UTF-8", module + folder + czech + "\r\n", ""},
+        {"Chinese folder, UTF-8", module + folder + U8(u8"data/数据\r\n"), dirMsg + "data/??."},
+        {"Greek folder, UTF-8 with mark", "\xEF\xBB\xBF" + module + folder + U8(u8"Μέτρηση\r\n"), dirMsg + "???????."},
+        {"character beyond 16 bits, UTF-16", utf16le(u"[Volba modulu]\r\nV\u00FDrobn\u00ED \u010D\u00EDslo=1\r\n"
+                                                     u"[Konverze souboru]\r\nAdres\u00E1\u0159=d\U0001F600\r\n"),
+         dirMsg + "d?."},
+        {"Chinese log name, UTF-16",
+         utf16le(u"[Volba modulu]\r\nV\u00FDrobn\u00ED \u010D\u00EDslo=1\r\n[Logovac\u00ED soubor]\r\n"
+                 u"\u00DArove\u0148=1\r\nN\u00E1zev souboru=\u65E5\u5FD7.log\r\n"),
+         nameMsg + "??.log."},
+        {"log name before folder", module + logOn + U8(u8"Ω.log\r\n") + folder + U8(u8"Ω\r\n"), nameMsg + "?.log."},
+        {"log off: its name is not used", module + U8(u8"[Logovací soubor]\r\nÚroveň=0\r\nNázev souboru=Ω.log\r\n"), ""},
+        {"byte of no character, cp1250 file", text::Utf8ToCp1250(module + folder + "a") + "\x81" + "b\r\n",
+         dirMsg + "a\x81" + "b."},
+        {"a question mark written as such", text::Utf8ToCp1250(module + folder + "a?b\r\n"), ""},
+        {"other texts keep their question marks", module + U8(u8"[Analogový kanál 1]\r\nNázev=Ω\r\n"), ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string got = Read(c.bytes, c.message.empty());
+        EXPECT_EQ(got, c.message.empty() ? "V pořádku"_cp : c.message) << text::Cp1250ToUtf8(got);
+    }
+    Read(module + folder + czech + "\r\n", true);
+    EXPECT_EQ(cfg_.ConvDirectory, text::Utf8ToCp1250(czech) + plat::PathSeparator());
+}
+
 TEST(NumberTexts, Reals) {
     struct Case {
         const char* text;

@@ -2,6 +2,8 @@
 // the 18 exports by name and runs an instance through Init, a read cycle, a write cycle
 // with notifications, Done and DisposeDriver. On 32-bit Windows OutputRequest is called
 // as a function of five 32-bit words, which proves the by-value layout of the record.
+// With "no-d2xx" after the driver, it checks instead that the plain driver did not find its
+// D2XX library (the library-search tests place one where it must not be taken from).
 // Exit code 0 when every check holds.
 #include <atomic>
 #include <cstdint>
@@ -72,6 +74,7 @@ char DecimalSeparator() {
     return buf[0] != 0 ? buf[0] : '.';
 }
 void SleepMs(unsigned ms) { Sleep(ms); }
+const char* const kD2xxName = "ftd2xx.dll";
 #else
 void* OpenLibrary(const char* path) { return dlopen(path ? path : ZELK_SIM_DRIVER_PATH, RTLD_NOW | RTLD_LOCAL); }
 void* Symbol(void* lib, const char* name) { return dlsym(lib, name); }
@@ -83,6 +86,7 @@ std::string CurrentDirectory() {
 int ProcessId() { return static_cast<int>(getpid()); }
 char DecimalSeparator() { return '.'; }
 void SleepMs(unsigned ms) { usleep(ms * 1000); }
+const char* const kD2xxName = "libftd2xx.so";
 #endif
 
 std::atomic<int> calls[2];
@@ -178,6 +182,28 @@ int main(int argc, char** argv) {
         return 1;
     }
     CHECK(std::strcmp(msg, "Ok") == 0);
+
+    if (argc > 2 && std::strcmp(argv[2], "no-d2xx") == 0) {
+        // Device status 10, and the log names the library that was not found.
+        InputRequest(inst, 98);
+        InputRequestCompleted(inst);
+        int32_t e = 0;
+        for (int i = 0; i < 20000 && InputFinalized(inst, 98, &e) == 0; ++i) SleepMs(1);
+        Value st = LongValue(77);
+        GetInput(inst, 98, &st);
+        uint32_t device = 77;
+        std::memcpy(&device, st.payload, 4);
+        Done(inst);
+        DisposeDriver(inst);
+        CHECK(device == 10);
+        CHECK(ReadFile(log).find(std::string(" - ") + kD2xxName + " nenalezena") != std::string::npos);
+        std::remove(ini.c_str());
+        std::remove(log.c_str());
+        CloseLibrary(lib);
+        if (failures == 0) std::printf("host program: the D2XX library was not loaded, as expected\n");
+        return failures == 0 ? 0 : 1;
+    }
+
     CHECK(BufferInfo(inst, 3) == 0);
     SetBufferAddr(inst, 3);
 

@@ -310,6 +310,23 @@ class TestMeasure(unittest.TestCase):
             self.assertIn("device status 5", err)
             self.assertEqual(os.listdir(d), [])
 
+    def test_folder_names_with_czech_letters_and_letters_cp1250_lacks(self):
+        with tempfile.TemporaryDirectory() as d:
+            czech = os.path.join(d, "měření žluťoučký kůň", "data 1")
+            rc, out, err = zelk("measure", "--records", "300", "--no-progress", "--format", "bin", "--out", czech)
+            self.assertEqual(rc, 0, out + err)
+            records = measured_files(czech, ".bin")
+            self.assertEqual(len(records), 1, os.listdir(d))
+            self.assertIn("wrote             " + records[0], out)
+            self.assertEqual(os.listdir(d), ["měření žluťoučký kůň"])
+            rc, out, err = zelk("convert", records[0])
+            self.assertEqual(rc, 0, out + err)
+            self.assertEqual(len(dbfread.DBF(measured_files(czech, ".dbf")[0])), 300)
+            rc, out, err = zelk("measure", "--records", "300", "--no-progress", "--out", os.path.join(d, "数据"))
+            self.assertEqual(rc, 1, out + err)
+            self.assertIn("数据 has characters that code page 1250 lacks", err)
+            self.assertEqual(os.listdir(d), ["měření žluťoučký kůň"])
+
     def test_option_errors(self):
         self.assertEqual(zelk("measure", "--format", "xls")[0], 1)
         self.assertEqual(zelk("measure", "--channels", "17")[0], 1)

@@ -13,6 +13,7 @@
 #include "channel_labels.h"
 #include "commands.h"
 #include "dataset.h"
+#include "host_platform.h"
 #include "records/dbase_file.h"
 #include "param_check.h"
 #include "sidecar.h"
@@ -94,7 +95,7 @@ int LayoutFor(const std::string& input, const std::string& param, const LayoutOp
     const bool required = recordFile;
     *labels = recordFile ? ChannelLabels() : ChannelLabels::Unknown();
     std::error_code ec;
-    const std::string sidecar = SidecarPath(input);
+    const std::string sidecar = SystemNarrow(SidecarPath(input));
     const bool commandLine = lo.channels >= 0 || lo.noCnt0 || lo.noCnt1 || lo.noDio || !lo.ranges.empty() ||
                              lo.periodUs > 0;
     std::string error;
@@ -219,9 +220,10 @@ int CmdConvert(const ConvertOptions& c) {
         return kExitFile;
     }
     const auto rows = static_cast<uint32_t>(size / r);
-    std::string out = c.output;
-    if (out.empty()) out = fs::path(c.input).replace_extension(format == "dbf" ? ".dbf" : ".csv").string();
-    if (out != "-" && fs::exists(out) && fs::equivalent(out, c.input, ec)) {
+    const fs::path outPath =
+        c.output.empty() ? fs::path(c.input).replace_extension(format == "dbf" ? ".dbf" : ".csv") : fs::path(c.output);
+    const std::string out = c.output == "-" ? c.output : Utf8(outPath);
+    if (out != "-" && fs::exists(outPath) && fs::equivalent(outPath, c.input, ec)) {
         Error("the output would replace the input");
         return kExitUsage;
     }
@@ -237,12 +239,18 @@ int CmdConvert(const ConvertOptions& c) {
             return kExitFile;
         }
     }
-    for (const std::string& w : SidecarMismatches(c.input, SidecarPath(c.input), rows)) Error("warning: " + w);
+    for (const std::string& w : SidecarMismatches(c.input, SystemNarrow(SidecarPath(c.input)), rows)) Error("warning: " + w);
     bool ok;
     if (format == "dbf") {
+        // The driver's table writer takes names as the driver holds them.
+        std::string input, table;
+        if (!DriverName(c.input, &input) || !DriverName(outPath, &table)) {
+            Error("the names " + Utf8(c.input) + " and " + out + " must have only letters of code page 1250");
+            return kExitUsage;
+        }
         // Whole or not at all, as the driver writes its tables: a crash leaves no table that lies.
         dbf::TableResult t =
-            dbf::WriteTableDurably(c.input, out, layout, rows, Today(), [] { return Interrupted(); });
+            dbf::WriteTableDurably(input, table, layout, rows, Today(), [] { return Interrupted(); });
         ok = t.complete;
         if (t.stopped) {
             Error("interrupted after " + std::to_string(t.rows) + " rows; " + out + " holds them");
@@ -258,7 +266,7 @@ int CmdConvert(const ConvertOptions& c) {
         if (out == "-") {
             ok = WriteCsv(data, period, labels, std::cout);
         } else {
-            std::ofstream o(out, std::ios::binary | std::ios::trunc);
+            std::ofstream o(outPath, std::ios::binary | std::ios::trunc);
             ok = o && WriteCsv(data, period, labels, o);
         }
         if (Interrupted()) return kExitInterrupted;
@@ -300,7 +308,7 @@ int CmdPlot(const PlotOptions& p) {
     }
     if (!note.empty()) std::cerr << "zelk: note: " << note << "\n";
     const std::optional<uint64_t> rows = recordFile ? std::optional<uint64_t>(data.Rows()) : std::nullopt;
-    for (const std::string& w : SidecarMismatches(p.input, SidecarPath(p.input), rows)) Error("warning: " + w);
+    for (const std::string& w : SidecarMismatches(p.input, SystemNarrow(SidecarPath(p.input)), rows)) Error("warning: " + w);
     std::vector<std::string> fields;
     std::stringstream ss(p.fields);
     for (std::string f; std::getline(ss, f, ',');) {

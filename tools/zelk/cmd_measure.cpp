@@ -43,13 +43,13 @@ const char* MeasurementStatusName(uint32_t s) {
     }
 }
 
-std::set<std::string> RecordFiles(const fs::path& dir) {
-    std::set<std::string> names;
+std::set<fs::path> RecordFiles(const fs::path& dir) {
+    std::set<fs::path> names;
     std::error_code ec;
     for (const auto& e : fs::directory_iterator(dir, ec)) {
         const std::string ext = e.path().extension().string();
         if (e.path().filename().string().rfind("Zelk2716e_", 0) == 0 && (ext == ".bin" || ext == ".dbf"))
-            names.insert(e.path().string());
+            names.insert(e.path());
     }
     return names;
 }
@@ -162,9 +162,16 @@ std::string UpperAscii(std::string s) {
 int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
     std::error_code ec;
     fs::path out = fs::absolute(m.out);
+    // The driver takes the folder from the parameter file as cp1250 text and gives the system
+    // that text's characters: a character cp1250 lacks would name another folder.
+    const std::string outUtf8 = Utf8(out);
+    if (std::string unused; !DriverName(out, &unused)) {
+        Error("the output folder " + outUtf8 + " has characters that code page 1250 lacks; the driver cannot name it");
+        return kExitUsage;
+    }
     fs::create_directories(out, ec);
     if (!fs::is_directory(out)) {
-        Error("cannot create the output folder " + out.string());
+        Error("cannot create the output folder " + outUtf8);
         return kExitFile;
     }
     std::string format = UpperAscii(m.format);
@@ -215,7 +222,7 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
         run.Set("Měření časovačem", "Počet kanálů", std::to_string(kDefaultChannels));
     }
     if (!format.empty()) run.Set("Konverze souboru", "Typ souboru", format);
-    run.Set("Konverze souboru", "Adresář", out.string());
+    run.Set("Konverze souboru", "Adresář", outUtf8);
     if (lo.channels > 0) run.Set("Měření časovačem", "Počet kanálů", std::to_string(lo.channels));
     if (lo.periodUs > 0) run.Set("Měření časovačem", "Perioda [us]", text::FormatFixed(lo.periodUs, 1, 15, '.'));
     if (lo.noCnt0) run.Set("Měření časovačem", "Povolení CNT0", "0");
@@ -250,14 +257,14 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
         Error("the module is not in order: device status " + StatusShown(h.deviceStatus, h.deviceText));
         return kExitDevice;
     }
-    const std::set<std::string> before = RecordFiles(out);
+    const std::set<fs::path> before = RecordFiles(out);
 
     if (!m.json)
         info << "measuring " << layout.Channels() << " channel" << (layout.Channels() == 1 ? "" : "s")
               << (layout.Cnt0 ? " +CNT0" : "") << (layout.Cnt1 ? " +CNT1" : "") << (layout.DinDout ? " +DIN/DOUT" : "")
               << ", " << (m.records ? std::to_string(m.records) + " records" : "no record limit")
               << (m.duration > 0 ? ", at most " + Seconds1(m.duration) : "") << ", " << format
-              << " into " << out.string() << "\n"
+              << " into " << outUtf8 << "\n"
               << std::flush;
 
     auto start = Clock::now();
@@ -300,12 +307,11 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
 
     // The layout goes beside the record file now: after a crash of the tool or the machine,
     // convert and plot still find it. The end completes it with the count.
-    for (const std::string& f : RecordFiles(out)) {
-        if (before.count(f) || fs::path(f).extension() != ".bin") continue;
+    for (const fs::path& f : RecordFiles(out)) {
+        if (before.count(f) || f.extension() != ".bin") continue;
         std::string error;
-        const RunFacts facts{periodUsed, started, std::nullopt, layout.RecordBytes(), fs::path(f).filename().string()};
-        if (!WriteSidecar(run, facts, SidecarPath(f), &error))
-            Error(error);
+        const RunFacts facts{periodUsed, started, std::nullopt, layout.RecordBytes(), Utf8(f.filename())};
+        if (!WriteSidecar(run, facts, SidecarPath(f), &error)) Error(error);
     }
 
     // The stream follows the record file from its first byte; the handle keeps it readable
@@ -314,8 +320,9 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
     std::optional<StreamWriter> writer;
     bool streamFailed = false;
     if (!streamFormat.empty()) {
-        for (const std::string& f : RecordFiles(out))
-            if (!before.count(f) && fs::path(f).extension() == ".bin") follower.Open(f);
+        // The follower reads through the driver's file layer, which takes names as the driver holds them.
+        for (const fs::path& f : RecordFiles(out))
+            if (std::string name; !before.count(f) && f.extension() == ".bin" && DriverName(f, &name)) follower.Open(name);
         if (!follower.IsOpen()) {
             Error("the record file of the measurement cannot be read for --stream");
             streamFailed = true;
@@ -397,14 +404,14 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
 
     // The conversion thread deletes the record file once the table is complete; Done
     // would cut it short, so wait for it here.
-    std::set<std::string> files;
-    for (const std::string& f : RecordFiles(out))
+    std::set<fs::path> files;
+    for (const fs::path& f : RecordFiles(out))
         if (!before.count(f)) files.insert(f);
     if (format == "DBF" && !failed) {
         auto limit = Clock::now() + std::chrono::seconds(30) + std::chrono::milliseconds(p.stored / 20);
         auto binLeft = [&] {
-            for (const std::string& f : RecordFiles(out))
-                if (!before.count(f) && fs::path(f).extension() == ".bin") return true;
+            for (const fs::path& f : RecordFiles(out))
+                if (!before.count(f) && f.extension() == ".bin") return true;
             return false;
         };
         // A conversion that fails says so on channel 203: no need to wait for the limit then.
@@ -420,7 +427,7 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
                   "; the record file is left, convert it with zelk convert once the cause is mended");
         }
         files.clear();
-        for (const std::string& f : RecordFiles(out))
+        for (const fs::path& f : RecordFiles(out))
             if (!before.count(f)) files.insert(f);
     }
     std::string text;
@@ -438,7 +445,7 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
              << ", \"device_text\": " << Json(Show(text)) << ", \"bytes_per_record\": " << layout.RecordBytes()
              << ", \"files\": [";
         bool comma = false;
-        for (const std::string& f : files) info << (std::exchange(comma, true) ? ", " : "") << Json(f);
+        for (const fs::path& f : files) info << (std::exchange(comma, true) ? ", " : "") << Json(Utf8(f));
         info << "]}\n";
     } else {
         info << "records stored    " << p.stored << "\n";
@@ -451,18 +458,23 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
              << "end               " << endText << " (measurement status " << endStatus << ")\n"
              << "device status     " << StatusShown(device, Show(text)) << "\n"
              << "bytes per record  " << layout.RecordBytes() << "\n";
-        for (const std::string& f : files) info << "wrote             " << f << " (" << fs::file_size(f, ec) << " bytes)\n";
+        for (const fs::path& f : files) info << "wrote             " << Utf8(f) << " (" << fs::file_size(f, ec) << " bytes)\n";
         if (files.empty()) info << "wrote             nothing\n";
+    }
+    if (files.empty() && p.stored > 0) {
+        Error("the driver stored " + std::to_string(p.stored) + " records, but " + outUtf8 +
+              " holds no file of this measurement");
+        return kExitFile;
     }
     // The settings travel with the data: one sidecar per base name (record file and table),
     // naming the first of its files (the record file while it is there).
-    std::map<std::string, std::string> sidecars;
-    for (const std::string& f : files) sidecars.emplace(SidecarPath(f), fs::path(f).filename().string());
+    std::map<fs::path, std::string> sidecars;
+    for (const fs::path& f : files) sidecars.emplace(SidecarPath(f), Utf8(f.filename()));
     bool sidecarFailed = false;
     for (const auto& [f, dataFile] : sidecars) {
         std::string error;
         if (WriteSidecar(run, RunFacts{periodUsed, started, p.stored, layout.RecordBytes(), dataFile}, f, &error)) {
-            if (!m.json) info << "wrote             " << f << " (settings)\n";
+            if (!m.json) info << "wrote             " << Utf8(f) << " (settings)\n";
         } else {
             Error(error);
             sidecarFailed = true;
@@ -484,8 +496,8 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
     }
     if (sidecarFailed) return kExitFile;
     if (format == "DBF")
-        for (const std::string& f : files)
-            if (fs::path(f).extension() == ".bin") {
+        for (const fs::path& f : files)
+            if (f.extension() == ".bin") {
                 Error("the conversion to dBASE did not finish; the record file is left");
                 return kExitMeasurement;
             }

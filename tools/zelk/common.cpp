@@ -110,6 +110,17 @@ std::string WindowField(const std::string& windowText, const std::string& captio
 
 std::string Show(const std::string& cp1250) { return text::Cp1250ToUtf8(cp1250); }
 
+std::string Utf8(const fs::path& p) {
+    const std::u8string s = p.u8string();
+    return std::string(s.begin(), s.end());
+}
+
+bool DriverName(const fs::path& p, std::string* cp1250) {
+    std::vector<size_t> lost;
+    *cp1250 = text::Utf8ToCp1250(Utf8(p), &lost);
+    return lost.empty();
+}
+
 void Error(const std::string& utf8) { std::cerr << "zelk: " << utf8 << "\n"; }
 
 std::string StatusGloss(int code) {

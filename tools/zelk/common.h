@@ -66,6 +66,11 @@ std::string WindowField(const std::string& windowText, const std::string& captio
 
 // Driver texts (cp1250) shown on the terminal.
 std::string Show(const std::string& cp1250);
+// A path shown on the terminal. On Windows a path's narrow string is UTF-8 while a narrow
+// string made into a path is read in the ANSI code page: keep paths as paths until shown.
+std::string Utf8(const std::filesystem::path& p);
+// A path as the driver's code takes names (cp1250 text); false when cp1250 cannot hold it.
+bool DriverName(const std::filesystem::path& p, std::string* cp1250);
 void Error(const std::string& utf8);
 
 // Pads a UTF-8 text to `width` columns (one per code point).

@@ -3,6 +3,7 @@
 // message loop and Ctrl+C. Each platform has its own file.
 #pragma once
 #include <ctime>
+#include <filesystem>
 #include <string>
 
 namespace zelk::tool {
@@ -24,8 +25,13 @@ bool StdoutIsTerminal();
 std::tm LocalTime(std::time_t t);
 
 // Texts are UTF-8. On Windows a console is told so (its code page set to UTF-8 while the
-// tool runs); pipes and files get the bytes as they are.
+// tool runs); pipes and files get the bytes as they are. On Windows it also makes narrow
+// file names (the command line's) read in the ANSI code page, as the system gives them.
 void PrepareConsole();
+
+// A path in the narrow form the system's narrow file functions take (the ANSI code page on
+// Windows, where the C++ library's own narrow form of a path is UTF-8; the bytes on POSIX).
+std::string SystemNarrow(const std::filesystem::path& p);
 
 // Ctrl+C (and SIGTERM) only set a flag that the commands poll.
 void InstallInterruptHandler();

@@ -28,6 +28,8 @@ extern "C" void OnInterrupt(int) { g_interrupted.store(true); }
 
 void PrepareConsole() {}
 
+std::string SystemNarrow(const std::filesystem::path& p) { return p.string(); }
+
 bool StdoutIsTerminal() { return isatty(1) != 0; }
 
 std::tm LocalTime(std::time_t t) {

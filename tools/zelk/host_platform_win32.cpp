@@ -4,6 +4,7 @@
 #include <io.h>
 
 #include <atomic>
+#include <clocale>
 #include <cstdlib>
 
 namespace zelk::tool {
@@ -48,9 +49,22 @@ bool IsConsole(DWORD stdHandle) {
 }  // namespace
 
 void PrepareConsole() {
+    // Names on the command line come in the ANSI code page; std::filesystem and the narrow file
+    // functions convert narrow names through the C library's character type, which is "C"
+    // (bytes as Latin-1) until set: with the user's own, a name reaches the system as typed.
+    std::setlocale(LC_CTYPE, "");
     if (!IsConsole(STD_OUTPUT_HANDLE) && !IsConsole(STD_ERROR_HANDLE)) return;
     g_consoleCodePage = GetConsoleOutputCP();
     if (g_consoleCodePage != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) std::atexit(RestoreConsoleCodePage);
+}
+
+std::string SystemNarrow(const std::filesystem::path& p) {
+    const std::wstring w = p.wstring();
+    if (w.empty()) return {};
+    const int n = WideCharToMultiByte(CP_ACP, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(n > 0 ? static_cast<size_t>(n) : 0u, '\0');
+    if (n > 0) WideCharToMultiByte(CP_ACP, 0, w.data(), static_cast<int>(w.size()), out.data(), n, nullptr, nullptr);
+    return out;
 }
 
 bool StdoutIsTerminal() { return _isatty(1) != 0; }

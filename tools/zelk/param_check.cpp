@@ -50,7 +50,7 @@ char BaseLetter(uint32_t cp) {
         for (const auto& [letters, base] : groups) {
             const std::string cp = text::Utf8ToCp1250(letters);
             for (unsigned char c : cp) {
-                const uint32_t point = text::detail::kHigh[c - 0x80];
+                const uint32_t point = cp1250::kHigh[c - 0x80];
                 m[point] = base;
             }
         }
@@ -66,7 +66,7 @@ std::string Loose(std::string_view cp1250) {
     for (unsigned char c : ini::NameKey(cp1250)) {
         if (c == ' ' || c == '\t') continue;
         if (c >= 0x80) {
-            const char base = BaseLetter(text::detail::kHigh[c - 0x80]);
+            const char base = BaseLetter(cp1250::kHigh[c - 0x80]);
             if (base) c = static_cast<unsigned char>(base);
         }
         out.push_back(static_cast<char>(c));

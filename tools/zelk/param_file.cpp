@@ -9,6 +9,7 @@
 #include "config/param_file.h"
 #include "config/text.h"
 #include "core/record_layout.h"
+#include "host_platform.h"
 
 namespace zelk::tool {
 
@@ -16,7 +17,7 @@ bool ReadParam(const std::string& path, TCFG* cfg, std::string* message) {
     SetConfigDefaults(*cfg);
     std::string m;
     // A bare name would be looked up beside the executable; the user means the current folder.
-    const std::string full = std::filesystem::absolute(path).string();
+    const std::string full = SystemNarrow(std::filesystem::absolute(path));
     const bool ok = ReadParameterFile(full.c_str(), *cfg, m);
     *message = text::Cp1250ToUtf8(m);
     return ok;
@@ -217,8 +218,9 @@ std::string ParamText::Bytes() const {
 
 // Written beside its place and renamed over it: a crash leaves the old file or the new one,
 // never an empty or half-written one.
-bool ParamText::Save(const std::string& path, std::string* error) const {
-    const std::string temporary = path + ".tmp";
+bool ParamText::Save(const std::filesystem::path& path, std::string* error) const {
+    std::filesystem::path temporary = path;
+    temporary += ".tmp";
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out << Bytes();
     out.close();
@@ -226,7 +228,8 @@ bool ParamText::Save(const std::string& path, std::string* error) const {
     if (out) std::filesystem::rename(temporary, path, ec);
     if (!out || ec) {
         std::filesystem::remove(temporary, ec);
-        *error = "cannot write " + path;
+        const std::u8string name = path.u8string();
+        *error = "cannot write " + std::string(name.begin(), name.end());
         return false;
     }
     return true;

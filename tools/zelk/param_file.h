@@ -2,6 +2,7 @@
 // reader, and changed by one writer that keeps every line it does not change and the
 // file's encoding (Windows-1250, UTF-8 with or without a byte order mark, UTF-16).
 #pragma once
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -33,7 +34,7 @@ public:
 
     // The bytes in the file's own encoding.
     std::string Bytes() const;
-    bool Save(const std::string& path, std::string* error) const;
+    bool Save(const std::filesystem::path& path, std::string* error) const;
     Encoding FileEncoding() const { return enc_; }
 
 private:

@@ -15,11 +15,11 @@ const char* const kRecords = "Počet záznamů";
 const char* const kDataFile = "Soubor";
 }  // namespace
 
-std::string SidecarPath(const std::string& dataFile) {
-    return std::filesystem::path(dataFile).replace_extension(".ini").string();
+std::filesystem::path SidecarPath(const std::filesystem::path& dataFile) {
+    return std::filesystem::path(dataFile).replace_extension(".ini");
 }
 
-bool WriteSidecar(const ParamText& run, const RunFacts& facts, const std::string& path, std::string* error) {
+bool WriteSidecar(const ParamText& run, const RunFacts& facts, const std::filesystem::path& path, std::string* error) {
     ParamText p = run;
     p.Set("Měření časovačem", "Perioda [us]", text::FormatFixed(facts.periodUsedUs, 1, 15, '.'));
     p.Set("Logovací soubor", "Úroveň", "0");

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <optional>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -12,7 +13,7 @@
 namespace zelk::tool {
 
 // FILE.bin or FILE.dbf -> FILE.ini
-std::string SidecarPath(const std::string& dataFile);
+std::filesystem::path SidecarPath(const std::filesystem::path& dataFile);
 
 struct RunFacts {
     double periodUsedUs = 0;  // channel 165 after the start
@@ -26,7 +27,7 @@ struct RunFacts {
 
 // The run's parameter file with the period actually used, the log switched off (reading
 // the sidecar must not touch a log folder) and a [Záznam] section with the facts.
-bool WriteSidecar(const ParamText& run, const RunFacts& facts, const std::string& path, std::string* error);
+bool WriteSidecar(const ParamText& run, const RunFacts& facts, const std::filesystem::path& path, std::string* error);
 
 // What a sidecar's [Záznam] says about its data, each absent when the sidecar lacks the key
 // (the count while the measurement runs or after a crash; the name in older sidecars).
