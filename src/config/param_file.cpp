@@ -1,6 +1,7 @@
 #include "config/param_file.h"
 
 #include <new>
+#include <optional>
 #include <string_view>
 
 #include "config/ini_reader.h"
@@ -21,6 +22,8 @@ const char* const kSecTimer = "Měření časovačem"_cp;
 const char* const kSecConv = "Konverze souboru"_cp;
 const char* const kKeyConstA = "Konstanta A";
 const char* const kKeyConstB = "Konstanta B";
+const char* const kKeyLogSize = "Maximální velikost [MB]"_cp;
+constexpr int kMegabyteShift = 20;  // 1 MB = 1 048 576 bytes
 const char* const kPrefix = "Chyba parametrického souboru - "_cp;
 // Read in place of a missing serial number; a file holding this very text fails too.
 const char* const kNoSerial = "jkl";
@@ -57,6 +60,10 @@ bool Read(const char* path, TCFG& cfg, std::string& message) {
     ReadInteger(f, kSecModule, "USB timeout", cfg.UsbTimeout);
     ReadInteger(f, kSecLog, "Úroveň"_cp, cfg.LogLevel);
     ReadText(f, kSecLog, "Název souboru"_cp, cfg.LogFileName);
+    // A missing key or one that is not a whole number keeps the bound as it was.
+    std::optional<int32_t> logSizeMb;
+    int32_t sizeValue = 0;
+    if (auto text = f.Find(kSecLog, kKeyLogSize); text && ParseIntegerText(*text, sizeValue)) logSizeMb = sizeValue;
     std::string constA[kAnalogCount], constB[kAnalogCount];
     for (int n = 0; n < kAnalogCount; ++n) {
         const std::string sec = "Analogový kanál "_cp + std::to_string(n);
@@ -81,7 +88,7 @@ bool Read(const char* path, TCFG& cfg, std::string& message) {
     ReadText(f, kSecConv, "Typ souboru", cfg.ConvFileTypeName);
     ReadText(f, kSecConv, "Adresář"_cp, cfg.ConvDirectory);
 
-    // 4.-7. Module and log settings.
+    // 4.-8. Module and log settings.
     if (cfg.UsbTimeout < 1 || cfg.UsbTimeout > 10000) {
         message = kPrefix + std::string("Volba modulu / USB timeout = ") + std::to_string(cfg.UsbTimeout) + ".";
         return false;
@@ -89,6 +96,13 @@ bool Read(const char* path, TCFG& cfg, std::string& message) {
     if (cfg.LogLevel < 0 || cfg.LogLevel > 3) {
         message = kPrefix + std::string("Logovací soubor / Úroveň = "_cp) + std::to_string(cfg.LogLevel) + ".";
         return false;
+    }
+    if (logSizeMb) {
+        if (*logSizeMb < 0) {
+            message = kPrefix + std::string(kSecLog) + " / " + kKeyLogSize + " = " + std::to_string(*logSizeMb) + ".";
+            return false;
+        }
+        cfg.LogSizeLimit = static_cast<uint64_t>(*logSizeMb) << kMegabyteShift;
     }
     const std::string nameMessage = kPrefix + std::string("Logovací soubor / Název souboru = "_cp);
     if (cfg.LogLevel >= 1) {
@@ -107,7 +121,7 @@ bool Read(const char* path, TCFG& cfg, std::string& message) {
         }
     }
 
-    // 8.-9. Analog channels: constants in channel order, then the range codes.
+    // 9.-10. Analog channels: constants in channel order, then the range codes.
     for (int n = 0; n < kAnalogCount; ++n) {
         const std::string channel = kPrefix + std::string("Analogový kanál "_cp) + std::to_string(n) + " / ";
         if (!ParseRealText(constA[n], cfg.ChannelConstA[n])) {
@@ -121,13 +135,13 @@ bool Read(const char* path, TCFG& cfg, std::string& message) {
     }
     for (int n = 0; n < kAnalogCount; ++n) cfg.ChannelRange[n] = RangeCodeOf(cfg.ChannelRangeName[n]);
 
-    // 10. Timer period.
+    // 11. Timer period.
     if (!ParseRealText(cfg.TimerPeriodText, cfg.TimerPeriod)) {
         message = kPrefix + std::string("Měření časovačem / Perioda [us] = "_cp) + cfg.TimerPeriodText + ".";
         return false;
     }
 
-    // 11.-12. Conversion.
+    // 12.-13. Conversion.
     std::string type = cfg.ConvFileTypeName;
     for (char& c : type)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
@@ -139,7 +153,7 @@ bool Read(const char* path, TCFG& cfg, std::string& message) {
     cfg.ConvFileType = type == "DBF" ? 1 : 0;
     cfg.ConvDirectory = cfgpath::WithTrailingSeparator(cfg.ConvDirectory);
 
-    // 13.-14.
+    // 14.-15.
     for (int ch = ZELK_CH_DEVICE_FAULT; ch <= ZELK_CH_DEVICE_TEXT; ++ch) cfg.ChannelName[ch] = "Status zařízení"_cp;
     message = StatusTexts[0];
     return true;

@@ -37,6 +37,9 @@ struct TCFG {
     int32_t UsbTimeout = 500;
     int32_t LogLevel = 0;
     std::string LogFileName;
+    // Bytes the log file may reach before it is renamed to name.1 and a new one is started;
+    // 0: no bound. The parameter file gives it in MB.
+    uint64_t LogSizeLimit = 100ull << 20;
     std::array<std::string, kChannelCount> ChannelName;
     std::array<std::string, kChannelCount> ChannelRangeName;
     std::array<uint8_t, kChannelCount> ChannelInput{};

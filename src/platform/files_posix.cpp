@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,6 +29,8 @@ bool CreateDirectories(const std::string& path) {
 }
 
 bool DeleteFileAt(const std::string& path) { return unlink(path.c_str()) == 0; }
+
+bool RenameFile(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()) == 0; }
 
 std::string ExecutableDirectory() {
     char buf[PATH_MAX + 1];

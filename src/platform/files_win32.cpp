@@ -33,6 +33,10 @@ bool CreateDirectories(const std::string& path) {
 
 bool DeleteFileAt(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
 
+bool RenameFile(const std::string& from, const std::string& to) {
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
 std::string ExecutableDirectory() {
     char buf[MAX_PATH + 1] = {0};
     DWORD n = GetModuleFileNameA(nullptr, buf, MAX_PATH);
