@@ -1,5 +1,6 @@
-// Stopping and freeing an instance: the bodies of Done and DisposeDriver, and the reaper
-// that frees an instance whose threads outlive every bounded wait of the host's thread.
+// Stopping and freeing an instance: the bodies of Done and DisposeDriver, the lifetime steps
+// that decide which of two racing calls acts, and the reaper that frees an instance whose
+// threads outlive every bounded wait of the host's thread.
 //
 // The host's thread never waits without a bound here: a host notification function may
 // block, may SendMessage() to the very thread that is inside Done, or may never return.
