@@ -16,6 +16,13 @@ struct LogState {
     FILE* File = nullptr;
     // The file's buffer: text reaches the disk when it fills and at the close.
     std::array<char, 128> Buffer{};
+    // The size bound: the file's name, its bound (0: none), the bytes it holds as counted
+    // here, and the size at which it is renamed next (the bound, or a bound further on after
+    // a rename failed).
+    std::string Name;
+    uint64_t Limit = 0;
+    uint64_t Size = 0;
+    uint64_t RotateAt = 0;
 };
 
 namespace {
@@ -26,6 +33,30 @@ void CloseFile(LogState& s) {
         std::fclose(s.File);  // a failed close loses the buffered text; nothing else to do
         s.File = nullptr;
     }
+}
+
+// Opens s.Name for appending and takes its size from the file once; later lines are counted.
+// A size that cannot be told (past 2 GiB where `long` has 32 bits) counts as the bound.
+void OpenFile(LogState& s) {
+    // Binary append: the lines carry their own CR LF on every platform.
+    FILE* f = plat::OpenFileStream(s.Name, "ab");
+    if (f != nullptr) {
+        std::setvbuf(f, s.Buffer.data(), _IOFBF, s.Buffer.size());
+        const long end = std::fseek(f, 0, SEEK_END) == 0 ? std::ftell(f) : -1;
+        s.Size = end >= 0 ? static_cast<uint64_t>(end) : s.Limit;
+    }
+    s.File = f;
+}
+
+// The file would pass its bound: it becomes name.1 (an older one goes) and a new file starts.
+// If the rename fails (name.1 held open by another program), the same file goes on and the
+// rename is tried again when it has grown by another bound. Called with the lock held.
+void Rotate(LogState& s) {
+    CloseFile(s);
+    const bool renamed = plat::RenameFile(s.Name, s.Name + ".1");
+    const uint64_t before = s.Size;
+    OpenFile(s);
+    s.RotateAt = renamed ? s.Limit : before + s.Limit;
 }
 
 }  // namespace
@@ -65,11 +96,11 @@ void OpenLog(TData* d) {
         }
         if (d->Cfg.LogLevel == 0 || !d->Log) return;
         LogState& s = *d->Log;
-        // Binary append: the lines carry their own CR LF on every platform.
-        FILE* f = plat::OpenFileStream(d->Cfg.LogFileName, "ab");
-        if (f != nullptr) std::setvbuf(f, s.Buffer.data(), _IOFBF, s.Buffer.size());
         std::lock_guard<std::mutex> g(s.Lock);
-        s.File = f;
+        s.Name = d->Cfg.LogFileName;
+        s.Limit = d->Cfg.LogSizeLimit;
+        s.RotateAt = s.Limit;
+        OpenFile(s);
     } catch (...) {
         // No log: every later line is dropped.
     }
@@ -86,7 +117,14 @@ void WriteLog(TData* d, std::string_view text, uint8_t level) {
         const std::string line = BuildLogLine(plat::Now(), d->Cfg.ModuleSerial, text);
         std::lock_guard<std::mutex> g(s->Lock);
         if (s->File == nullptr) return;
-        if (std::fwrite(line.data(), 1, line.size(), s->File) != line.size()) std::clearerr(s->File);
+        // A line never makes a file pass its bound, unless the line alone is longer.
+        if (s->Limit != 0 && s->Size != 0 && s->Size + line.size() > s->RotateAt) {
+            Rotate(*s);
+            if (s->File == nullptr) return;
+        }
+        const size_t written = std::fwrite(line.data(), 1, line.size(), s->File);
+        s->Size += written;
+        if (written != line.size()) std::clearerr(s->File);
     } catch (...) {
         // A line that cannot be built or written is lost; the caller is not told.
     }

@@ -1,9 +1,11 @@
 #include "config/param_file.h"
 
 #include <new>
+#include <optional>
 #include <string_view>
 
 #include "config/ini_reader.h"
+#include "config/param_keys.h"
 #include "config/path_parts.h"
 #include "config/status_texts.h"
 #include "config/text.h"
@@ -15,27 +17,26 @@ namespace zelk {
 
 namespace {
 
-const char* const kSecModule = "Volba modulu"_cp;
-const char* const kSecLog = "Logovací soubor"_cp;
-const char* const kSecTimer = "Měření časovačem"_cp;
-const char* const kSecConv = "Konverze souboru"_cp;
-const char* const kKeyConstA = "Konstanta A";
-const char* const kKeyConstB = "Konstanta B";
-const char* const kKeyLogName = "Název souboru"_cp;
-const char* const kKeyDirectory = "Adresář"_cp;
+using param::KeyId;
+using param::NameOf;
+using param::SectionOf;
+using param::WhereOf;
+constexpr int kMegabyteShift = 20;  // 1 MB = 1 048 576 bytes
 const char* const kPrefix = "Chyba parametrického souboru - "_cp;
 // Read in place of a missing serial number; a file holding this very text fails too.
 const char* const kNoSerial = "jkl";
 
-void ReadText(const ini::IniFile& f, const char* sec, const char* key, std::string& field) {
-    if (auto v = f.Find(sec, key)) field = *v;
+// Names and sections come from the key table, which the tool's check of a parameter file reads too.
+void ReadText(const ini::IniFile& f, KeyId id, std::string& field, int channel = 0) {
+    if (auto v = f.Find(SectionOf(id, channel), NameOf(id))) field = *v;
 }
 
 // A value that is not a whole number keeps the field as it was.
 template <typename T>
-void ReadInteger(const ini::IniFile& f, const std::string& sec, const char* key, T& field) {
+void ReadInteger(const ini::IniFile& f, KeyId id, T& field, int channel = 0) {
     int32_t v = 0;
-    if (auto text = f.Find(sec, key); text && ParseIntegerText(*text, v)) field = static_cast<T>(v);
+    if (auto text = f.Find(SectionOf(id, channel), NameOf(id)); text && ParseIntegerText(*text, v))
+        field = static_cast<T>(v);
 }
 
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
@@ -51,51 +52,59 @@ bool Read(const char* path, TCFG& cfg, std::string& message) {
     if (!ini::IniFile::Load(fullPath, f)) return false;
 
     // 2. The serial number must be there.
-    std::string serial = f.Get(kSecModule, "Výrobní číslo"_cp, kNoSerial);
+    std::string serial = f.Get(SectionOf(KeyId::Serial), NameOf(KeyId::Serial), kNoSerial);
     if (serial == kNoSerial) return false;
     cfg.ModuleSerial = serial;
 
     // 3. Every key, with the current value as its default.
-    ReadInteger(f, kSecModule, "USB timeout", cfg.UsbTimeout);
-    ReadInteger(f, kSecLog, "Úroveň"_cp, cfg.LogLevel);
-    ReadText(f, kSecLog, kKeyLogName, cfg.LogFileName);
+    ReadInteger(f, KeyId::UsbTimeout, cfg.UsbTimeout);
+    ReadInteger(f, KeyId::LogLevel, cfg.LogLevel);
+    ReadText(f, KeyId::LogFile, cfg.LogFileName);
+    // A missing key or one that is not a whole number keeps the bound as it was.
+    std::optional<int32_t> logSizeMb;
+    int32_t sizeValue = 0;
+    if (auto text = f.Find(SectionOf(KeyId::LogSize), NameOf(KeyId::LogSize)); text && ParseIntegerText(*text, sizeValue))
+        logSizeMb = sizeValue;
     std::string constA[kAnalogCount], constB[kAnalogCount];
     for (int n = 0; n < kAnalogCount; ++n) {
-        const std::string sec = "Analogový kanál "_cp + std::to_string(n);
-        ReadText(f, sec.c_str(), "Název "_cp, cfg.ChannelName[n]);
-        ReadInteger(f, sec, "Vstup ", cfg.ChannelInput[n]);
-        ReadText(f, sec.c_str(), "Rozsah ", cfg.ChannelRangeName[n]);
-        constA[n] = f.Get(sec, kKeyConstA, "1.0");
-        constB[n] = f.Get(sec, kKeyConstB, "0.0");
+        ReadText(f, KeyId::ChannelName, cfg.ChannelName[n], n);
+        ReadInteger(f, KeyId::ChannelInput, cfg.ChannelInput[n], n);
+        ReadText(f, KeyId::ChannelRange, cfg.ChannelRangeName[n], n);
+        constA[n] = f.Get(SectionOf(KeyId::ChannelConstA, n), NameOf(KeyId::ChannelConstA), "1.0");
+        constB[n] = f.Get(SectionOf(KeyId::ChannelConstB, n), NameOf(KeyId::ChannelConstB), "0.0");
     }
-    ReadInteger(f, kSecTimer, "Počet kanálů"_cp, cfg.TimerChannels);
-    ReadText(f, kSecTimer, "Perioda [us]", cfg.TimerPeriodText);
-    ReadInteger(f, kSecTimer, "Přednastavení CNT0"_cp, cfg.TimerCnt0Preset);
-    ReadInteger(f, kSecTimer, "Povolení CNT0"_cp, cfg.TimerCnt0Enable);
-    ReadInteger(f, kSecTimer, "Přednastavení CNT1"_cp, cfg.TimerCnt1Preset);
-    ReadInteger(f, kSecTimer, "Povolení CNT1"_cp, cfg.TimerCnt1Enable);
-    ReadInteger(f, kSecTimer, "Povolení DIN a DOUT"_cp, cfg.TimerDioEnable);
-    static const char* const kSettleKeys[kSettleCount] = {
-        "Ustálení 10V [us]"_cp, "Ustálení 5V [us]"_cp,    "Ustálení 2V [us]"_cp,
-        "Ustálení 1V [us]"_cp,  "Ustálení 500mV [us]"_cp, "Ustálení 200mV [us]"_cp,
-    };
-    for (int i = 0; i < kSettleCount; ++i) ReadInteger(f, kSecTimer, kSettleKeys[i], cfg.TimerSettle[i]);
-    ReadText(f, kSecConv, "Typ souboru", cfg.ConvFileTypeName);
-    ReadText(f, kSecConv, kKeyDirectory, cfg.ConvDirectory);
+    ReadInteger(f, KeyId::TimerChannels, cfg.TimerChannels);
+    ReadText(f, KeyId::TimerPeriod, cfg.TimerPeriodText);
+    ReadInteger(f, KeyId::Cnt0Preset, cfg.TimerCnt0Preset);
+    ReadInteger(f, KeyId::Cnt0Enable, cfg.TimerCnt0Enable);
+    ReadInteger(f, KeyId::Cnt1Preset, cfg.TimerCnt1Preset);
+    ReadInteger(f, KeyId::Cnt1Enable, cfg.TimerCnt1Enable);
+    ReadInteger(f, KeyId::DinDoutEnable, cfg.TimerDioEnable);
+    for (int i = 0; i < kSettleCount; ++i)
+        ReadInteger(f, static_cast<KeyId>(static_cast<int>(KeyId::Settle10V) + i), cfg.TimerSettle[i]);
+    ReadText(f, KeyId::FileType, cfg.ConvFileTypeName);
+    ReadText(f, KeyId::Directory, cfg.ConvDirectory);
 
-    // 4.-7. Module and log settings.
+    // 4.-8. Module and log settings.
     if (cfg.UsbTimeout < 1 || cfg.UsbTimeout > 10000) {
-        message = kPrefix + std::string("Volba modulu / USB timeout = ") + std::to_string(cfg.UsbTimeout) + ".";
+        message = kPrefix + WhereOf(KeyId::UsbTimeout) + " = " + std::to_string(cfg.UsbTimeout) + ".";
         return false;
     }
     if (cfg.LogLevel < 0 || cfg.LogLevel > 3) {
-        message = kPrefix + std::string("Logovací soubor / Úroveň = "_cp) + std::to_string(cfg.LogLevel) + ".";
+        message = kPrefix + WhereOf(KeyId::LogLevel) + " = " + std::to_string(cfg.LogLevel) + ".";
         return false;
     }
-    const std::string nameMessage = kPrefix + std::string("Logovací soubor / Název souboru = "_cp);
+    if (logSizeMb) {
+        if (*logSizeMb < 0) {
+            message = kPrefix + WhereOf(KeyId::LogSize) + " = " + std::to_string(*logSizeMb) + ".";
+            return false;
+        }
+        cfg.LogSizeLimit = static_cast<uint64_t>(*logSizeMb) << kMegabyteShift;
+    }
+    const std::string nameMessage = kPrefix + WhereOf(KeyId::LogFile) + " = ";
     if (cfg.LogLevel >= 1) {
         // A name must be one the file system can be given: every character in cp1250.
-        if (cfg.LogFileName.size() < 3 || f.LostCharacters(kSecLog, kKeyLogName)) {
+        if (cfg.LogFileName.size() < 3 || f.LostCharacters(SectionOf(KeyId::LogFile), NameOf(KeyId::LogFile))) {
             message = nameMessage + cfg.LogFileName + ".";
             return false;
         }
@@ -110,45 +119,44 @@ bool Read(const char* path, TCFG& cfg, std::string& message) {
         }
     }
 
-    // 8.-9. Analog channels: constants in channel order, then the range codes.
+    // 9.-10. Analog channels: constants in channel order, then the range codes.
     for (int n = 0; n < kAnalogCount; ++n) {
-        const std::string channel = kPrefix + std::string("Analogový kanál "_cp) + std::to_string(n) + " / ";
         if (!ParseRealText(constA[n], cfg.ChannelConstA[n])) {
-            message = channel + kKeyConstA + " = " + constA[n] + ".";
+            message = kPrefix + WhereOf(KeyId::ChannelConstA, n) + " = " + constA[n] + ".";
             return false;
         }
         if (!ParseRealText(constB[n], cfg.ChannelConstB[n])) {
-            message = channel + kKeyConstB + " = " + constB[n] + ".";
+            message = kPrefix + WhereOf(KeyId::ChannelConstB, n) + " = " + constB[n] + ".";
             return false;
         }
     }
     for (int n = 0; n < kAnalogCount; ++n) cfg.ChannelRange[n] = RangeCodeOf(cfg.ChannelRangeName[n]);
 
-    // 10. Timer period.
+    // 11. Timer period.
     if (!ParseRealText(cfg.TimerPeriodText, cfg.TimerPeriod)) {
-        message = kPrefix + std::string("Měření časovačem / Perioda [us] = "_cp) + cfg.TimerPeriodText + ".";
+        message = kPrefix + WhereOf(KeyId::TimerPeriod) + " = " + cfg.TimerPeriodText + ".";
         return false;
     }
 
-    // 11.-12. Conversion.
+    // 12. Conversion.
     std::string type = cfg.ConvFileTypeName;
     for (char& c : type)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     if (type != "BIN" && type != "DBF") {
-        message = kPrefix + std::string("Konverze souboru / Typ souboru = ") + cfg.ConvFileTypeName + ".";
+        message = kPrefix + WhereOf(KeyId::FileType) + " = " + cfg.ConvFileTypeName + ".";
         return false;
     }
     cfg.ConvFileTypeName = type;
     cfg.ConvFileType = type == "DBF" ? 1 : 0;
 
-    // 12.-13. The record folder.
-    if (f.LostCharacters(kSecConv, kKeyDirectory)) {
-        message = kPrefix + std::string("Konverze souboru / Adresář = "_cp) + cfg.ConvDirectory + ".";
+    // 13.-14. The record folder.
+    if (f.LostCharacters(SectionOf(KeyId::Directory), NameOf(KeyId::Directory))) {
+        message = kPrefix + WhereOf(KeyId::Directory) + " = " + cfg.ConvDirectory + ".";
         return false;
     }
     cfg.ConvDirectory = cfgpath::WithTrailingSeparator(cfg.ConvDirectory);
 
-    // 14.-15.
+    // 15.-16.
     for (int ch = ZELK_CH_DEVICE_FAULT; ch <= ZELK_CH_DEVICE_TEXT; ++ch) cfg.ChannelName[ch] = "Status zařízení"_cp;
     message = StatusTexts[0];
     return true;

@@ -1,6 +1,7 @@
 #include "config/param_keys.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "config/numtext.h"
 #include "config/param_file.h"
@@ -26,6 +27,7 @@ std::vector<Key> MakeKeys() {
         {KeyId::UsbTimeout, kModule, "USB timeout", K::Integer, false, 1, 10000, true},
         {KeyId::LogLevel, kLog, "Úroveň"_cp, K::Integer, false, 0, 3, true},
         {KeyId::LogFile, kLog, "Název souboru"_cp, K::Text, false},
+        {KeyId::LogSize, kLog, "Maximální velikost [MB]"_cp, K::Integer, false, 0, INT32_MAX, true},
         {KeyId::ChannelName, kChannel, "Název "_cp, K::Text, true},
         {KeyId::ChannelInput, kChannel, "Vstup ", K::Integer, true, 0, 15},
         {KeyId::ChannelRange, kChannel, "Rozsah ", K::RangeName, true},
@@ -68,6 +70,17 @@ std::string SectionOf(const Key& key, int channel) {
     return key.perAnalogChannel ? key.section + std::to_string(channel) : key.section;
 }
 
+const char* NameOf(KeyId id) { return KeyOf(id).name; }
+
+std::string SectionOf(KeyId id, int channel) { return SectionOf(KeyOf(id), channel); }
+
+// Names are trimmed for messages: the reader compares them trimmed, some are written with a blank.
+std::string WhereOf(KeyId id, int channel) {
+    std::string name = NameOf(id);
+    while (!name.empty() && name.back() == ' ') name.pop_back();
+    return SectionOf(id, channel) + " / " + name;
+}
+
 std::vector<std::string> Sections() {
     std::vector<std::string> out;
     for (const Key& k : Keys()) {
@@ -88,6 +101,7 @@ std::string ValueUsed(KeyId id, const TCFG& cfg, int channel) {
         case KeyId::UsbTimeout: return text::Decimal(cfg.UsbTimeout);
         case KeyId::LogLevel: return text::Decimal(cfg.LogLevel);
         case KeyId::LogFile: return cfg.LogFileName;
+        case KeyId::LogSize: return text::Decimal(static_cast<int64_t>(cfg.LogSizeLimit >> 20));
         case KeyId::ChannelName: return cfg.ChannelName[n];
         case KeyId::ChannelInput: return text::Decimal(static_cast<int32_t>(s.PhysInput[n]));
         case KeyId::ChannelRange: return RangeName(RangeCodeOf(cfg.ChannelRangeName[n]));

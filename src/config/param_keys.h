@@ -17,6 +17,7 @@ enum class KeyId : uint8_t {
     UsbTimeout,
     LogLevel,
     LogFile,
+    LogSize,
     ChannelName,
     ChannelInput,
     ChannelRange,
@@ -63,6 +64,12 @@ struct Key {
 // Every key the driver reads, in the order of the file the driver's documentation shows.
 const std::vector<Key>& Keys();
 const Key& KeyOf(KeyId id);
+// The key's name and section as the reader looks them up (cp1250); `channel` for the keys of
+// each analog channel.
+const char* NameOf(KeyId id);
+std::string SectionOf(KeyId id, int channel = 0);
+// "Section / Key" as the reader's messages name a key: "Volba modulu / USB timeout".
+std::string WhereOf(KeyId id, int channel = 0);
 
 // The section names, cp1250: "Analogový kanál 0" .. "Analogový kanál 15" for the channels.
 std::string SectionOf(const Key& key, int channel);

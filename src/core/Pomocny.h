@@ -40,6 +40,9 @@ struct TCFG {
     int32_t UsbTimeout = 500;
     int32_t LogLevel = 0;
     std::string LogFileName;
+    // Bytes the log file may reach before it is renamed to name.1 and a new one is started;
+    // 0: no bound. The parameter file gives it in MB.
+    uint64_t LogSizeLimit = 100ull << 20;
     std::array<std::string, kChannelCount> ChannelName;
     std::array<std::string, kChannelCount> ChannelRangeName;
     std::array<uint8_t, kChannelCount> ChannelInput{};
@@ -275,6 +278,21 @@ struct LogStateDeleter {
     void operator()(LogState* s) const;
 };
 
+// The life of an instance. Init, Done and DisposeDriver each take a step by one
+// compare-and-swap of the state they read; whoever loses reads the state again and returns,
+// refuses or hands the rest over (docs/threads.md, "Lifetime").
+enum class Lifetime : uint8_t {
+    Made,              // MakeDriver, Done or a failed Init: no thread asked to run
+    Running,           // Init succeeded
+    Busy,              // Init or Done under way on a thread other than the notification thread
+    BusyInCallback,    // Done under way inside the host's notification function
+    BusyDisposeAsked,  // Busy, and DisposeDriver came meanwhile: the busy call carries the
+                       // disposal out when it is done
+    ReaperWaits,       // BusyInCallback, and DisposeDriver came meanwhile: a reaper carries
+                       // the disposal out once that Done has ended
+    Disposed,          // DisposeDriver has it: freed now, or by a reaper
+};
+
 // The driver instance.
 struct TData {
     TData();
@@ -309,13 +327,15 @@ struct TData {
     std::unique_ptr<TForm1, WindowDeleter> Window;
     std::atomic<uint8_t> WindowCreated{0};
     std::atomic<uint8_t> ConversionPending{0};
-    // Done or DisposeDriver is under way: kTeardownOnHostThread, or kTeardownInCallback when
-    // Done was called inside the host's notification function. While the host's thread waits
-    // it dispatches the messages sent to it, so its window procedure may call in again.
-    static constexpr uint8_t kTeardownOnHostThread = 1, kTeardownInCallback = 2;
-    std::atomic<uint8_t> InTeardown{0};
-    // DisposeDriver called from inside such a nested call: the outer call frees the instance.
-    std::atomic<uint8_t> DisposeDeferred{0};
+    // Where the instance is in its life; changed only by compare-and-swap (src/host/teardown.cpp).
+    std::atomic<Lifetime> Life{Lifetime::Made};
+    // References that keep the memory: one for the host's handle (held by the registry of live
+    // instances, then by whoever carries out DisposeDriver) and one per export call under way.
+    // The last one released frees the instance.
+    std::atomic<uint32_t> Refs{1};
+    // Set when a Done inside the host's notification function ends and a reaper waits for it
+    // (Lifetime::ReaperWaits).
+    plat::Event BusyCallEnded;
     // The threads wait for work instead of polling for it. AcqWake: a batch ended, a stop or
     // Done; NotifyWake: a channel finished, or Done.
     plat::WakeUp AcqWake;

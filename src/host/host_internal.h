@@ -1,5 +1,6 @@
 // Helpers shared by the exported functions of the host interface.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -7,6 +8,7 @@
 
 #include "core/Pomocny.h"
 #include "host/exports.h"
+#include "host/instance_registry.h"
 
 static_assert(sizeof(ZelkValue) == 12, "the host value record is 12 bytes");
 static_assert(alignof(ZelkValue) == 4, "the host value record has alignment 4");
@@ -15,8 +17,6 @@ namespace zelk::host {
 
 // The driver text of GetDriverInfo and QueryProc "GetVersion".
 const char* DriverInfoText();
-
-inline TData* Instance(void* p) { return static_cast<TData*>(p); }
 
 // One log line: the 7-character tag of the export, then the marker and its value.
 void Log(TData* d, const char* tag, std::string_view text, uint8_t level);
@@ -62,14 +62,23 @@ constexpr uint32_t kNotifyStopLimitMs = 1000;
 constexpr uint32_t kConversionStopLimitMs = 1000;
 // The reaper waits in slices of this length, as long as it takes.
 constexpr uint32_t kReaperSliceMs = 1000;
-// A reaper that must let a Done on another thread finish first looks this often (only when
-// the host disposes of an instance whose own notification function is inside Done).
-constexpr uint32_t kTeardownPollMs = 10;
 uint32_t AcqStopLimitMs(const TData& d);
 
+// The calling thread is a notification thread of `d` (inside the host's function).
 bool CallbackIsCurrent(const TData& d);
+// Marks the calling thread as the notification thread of `d`, for the rest of its life.
+void MarkNotificationThread(const TData& d);
 // Threads, window or conversions of a started instance are there.
 bool IsRunning(const TData& d);
+
+// Init and Done: takes the instance from Made or Running into `mine` (Busy, or
+// BusyInCallback on a notification thread) by one compare-and-swap. False when another call
+// has it busy or DisposeDriver has it: the caller then returns or refuses.
+bool TakeBusy(TData* d, Lifetime mine);
+// Ends a busy call: into `next` (Made or Running), or, when DisposeDriver came meanwhile,
+// carries the disposal out or hands it to the reaper that waits for this call. False when
+// the instance is disposed: the caller must not touch it beyond its own export call.
+bool FinishBusy(TData* d, Lifetime mine, Lifetime next);
 
 // Stops the threads of a running instance, closes the module and the window, closes the
 // log: the body of Done, also used by a second Init. Returns within the bounds above.
@@ -77,10 +86,17 @@ void StopInstance(TData* d);
 // Joins what an earlier Done left (a thread that outlived its bound), within the bounds,
 // and closes a module left open. False when a thread still runs.
 bool ClearLeftovers(TData* d);
-// The body of DisposeDriver: frees the instance now, or hands it to a reaper thread when a
-// thread of it is still running after the bounded wait.
+// The body of DisposeDriver, for an instance taken from the live ones: disposes of it now,
+// or leaves it to the busy call or to a reaper (docs/threads.md, "Lifetime").
 void DisposeInstance(TData* d);
 // Reapers still waiting for an instance's threads (for tests and hosts that unload).
 int LiveReaperCount();
+
+// Test seam: when set, Init, Done and DisposeDriver call it after reading the lifetime state
+// and before the compare-and-swap that acts on what they read (Read), and after a swap they
+// won (Taken). Null unless a test sets it.
+enum class LifeStep : uint8_t { Read, Taken };
+using LifeHookFn = void (*)(TData* d, LifeStep step);
+extern std::atomic<LifeHookFn> gLifeHook;
 
 }  // namespace zelk::host

@@ -174,7 +174,8 @@ using namespace zelk::host;
 extern "C" {
 
 int32_t BufferInfo(void* instance, uint32_t ch) {
-    TData* d = Instance(instance);
+    InstanceCall call(instance);
+    TData* d = call.get();
     if (d == nullptr) return 0;
     try {
         Log(d, kTagBI, ChText(ch), 2);
@@ -185,7 +186,8 @@ int32_t BufferInfo(void* instance, uint32_t ch) {
 }
 
 void SetBufferAddr(void* instance, uint32_t ch) {
-    TData* d = Instance(instance);
+    InstanceCall call(instance);
+    TData* d = call.get();
     if (d == nullptr) return;
     try {
         Log(d, kTagSBA, ChText(ch), 2);
@@ -195,7 +197,8 @@ void SetBufferAddr(void* instance, uint32_t ch) {
 }
 
 void InputRequest(void* instance, uint32_t ch) {
-    TData* d = Instance(instance);
+    InstanceCall call(instance);
+    TData* d = call.get();
     if (d == nullptr) return;
     try {
         DoInputRequest(d, ch);
@@ -204,7 +207,8 @@ void InputRequest(void* instance, uint32_t ch) {
 }
 
 void InputRequestCompleted(void* instance) {
-    TData* d = Instance(instance);
+    InstanceCall call(instance);
+    TData* d = call.get();
     if (d == nullptr) return;
     try {
         Log(d, kTagIRC, "(0)", 2);
@@ -216,7 +220,8 @@ void InputRequestCompleted(void* instance) {
 }
 
 uint8_t InputFinalized(void* instance, uint32_t ch, int32_t* err) {
-    TData* d = Instance(instance);
+    InstanceCall call(instance);
+    TData* d = call.get();
     if (err != nullptr) *err = 0;
     if (d == nullptr) return 1;
     try {
@@ -227,7 +232,8 @@ uint8_t InputFinalized(void* instance, uint32_t ch, int32_t* err) {
 }
 
 void GetInput(void* instance, uint32_t ch, ZelkValue* value) {
-    TData* d = Instance(instance);
+    InstanceCall call(instance);
+    TData* d = call.get();
     if (d == nullptr) return;
     try {
         DoGetInput(d, ch, value);

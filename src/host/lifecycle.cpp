@@ -51,18 +51,9 @@ void TakeSettingsFromConfig(TData* d) {
     }
 }
 
+// Runs while the instance is Busy for this call.
 bool InitInstance(TData* d, const char* paramFile, int32_t msgMax, char* msgBuf, uint32_t userValue,
                   ZelkCallback callback) {
-    // The notification thread cannot replace itself.
-    if (CallbackIsCurrent(*d)) {
-        CopyBounded(StatusTexts[1], msgBuf, msgMax);
-        return false;
-    }
-    // Nor can the host's window procedure, called while Done waits on this thread.
-    if (d->InTeardown) {
-        CopyBounded(StatusTexts[1], msgBuf, msgMax);
-        return false;
-    }
     // A second Init without Done first stops what runs; what an earlier Done left running
     // is waited for within its bound. An acquisition thread still inside the module cannot
     // be replaced: the module is its own until it has ended.
@@ -160,8 +151,9 @@ void GetDriverInfo(int32_t maxLen, char* text) {
 }
 
 void* MakeDriver(void) {
+    TData* d = ConstructInstance();
+    if (d == nullptr) return nullptr;
     try {
-        auto d = std::make_unique<TData>();
         SetConfigDefaults(d->Cfg);
         ResetDeviceBlock(*d, DeviceReset::Everything);
         BuildChannelTable(*d);
@@ -174,14 +166,16 @@ void* MakeDriver(void) {
         d->HostUserValue = 0;
         d->WindowCreated = 0;
         d->ConversionPending = 0;
-        return d.release();
+        if (RegisterInstance(d)) return d;
     } catch (...) {
-        return nullptr;
     }
+    DiscardInstance(d);
+    return nullptr;
 }
 
 void DisposeDriver(void* instance) {
-    TData* d = Instance(instance);
+    // Only the first DisposeDriver of a live instance gets it; any other pointer does nothing.
+    TData* d = TakeInstance(instance);
     if (d == nullptr) return;
     try {
         DisposeInstance(d);
@@ -191,30 +185,57 @@ void DisposeDriver(void* instance) {
 
 uint8_t Init(void* instance, uint32_t, const char* paramFile, int32_t msgMax, char* msgBuf, uint32_t, uint32_t,
              uint32_t userValue, ZelkCallback callback) {
-    TData* d = Instance(instance);
+    InstanceCall call(instance);
+    TData* d = call.get();
     try {
         if (d == nullptr) {
             CopyBounded(StatusTexts[2], msgBuf, msgMax);
             return 0;
         }
-        return InitInstance(d, paramFile, msgMax, msgBuf, userValue, callback) ? 1 : 0;
+        // The notification thread cannot replace itself; nor can a call that meets another
+        // Init or Done under way (the host's window procedure while Done waits on this thread).
+        if (CallbackIsCurrent(*d) || !TakeBusy(d, Lifetime::Busy)) {
+            CopyBounded(StatusTexts[1], msgBuf, msgMax);
+            return 0;
+        }
+    } catch (...) {
+        return 0;
+    }
+    bool ok = false;
+    try {
+        ok = InitInstance(d, paramFile, msgMax, msgBuf, userValue, callback);
     } catch (...) {
         try {
             CopyBounded(StatusTexts[1], msgBuf, msgMax);
         } catch (...) {
         }
+    }
+    try {
+        if (!FinishBusy(d, Lifetime::Busy, ok ? Lifetime::Running : Lifetime::Made)) {
+            // DisposeDriver came while Init ran (from the host's window procedure): the
+            // instance is gone.
+            CopyBounded(StatusTexts[2], msgBuf, msgMax);
+            return 0;
+        }
+    } catch (...) {
         return 0;
     }
+    return ok ? 1 : 0;
 }
 
 void Done(void* instance) {
-    TData* d = Instance(instance);
+    InstanceCall call(instance);
+    TData* d = call.get();
     if (d == nullptr) return;
     try {
-        // A nested Done, from the host's window procedure while Done waits, has nothing to add.
-        if (d->InTeardown) return;
-        StopInstance(d);
-        if (d->DisposeDeferred) DisposeInstance(d);
+        // Whoever finds another Init, Done or DisposeDriver under way leaves the instance to it.
+        const Lifetime mine = CallbackIsCurrent(*d) ? Lifetime::BusyInCallback : Lifetime::Busy;
+        if (!TakeBusy(d, mine)) return;
+        try {
+            StopInstance(d);
+        } catch (...) {
+        }
+        FinishBusy(d, mine, Lifetime::Made);
     } catch (...) {
     }
 }

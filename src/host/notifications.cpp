@@ -27,6 +27,8 @@ void ScanFailed(TData* d, const char* what) {
 void TThreadCallBack::Execute() {
     TData* d = Data();
     if (d == nullptr) return;
+    // Init, Done and DisposeDriver called from the host's function know where they run.
+    host::MarkNotificationThread(*d);
     WriteLog(d, "TCB 1", 3);
     std::bitset<kChannelCount> due;
     // One scan and its calls; false when termination was asked.
@@ -134,7 +136,8 @@ using namespace zelk::host;
 extern "C" {
 
 void DriverProc(void* instance, uint32_t function, int32_t left, int32_t top, int32_t width, int32_t height) {
-    TData* d = Instance(instance);
+    InstanceCall call(instance);
+    TData* d = call.get();
     if (d == nullptr) return;
     try {
         Log(d, kTagDP, "(0) F=" + text::Decimal(function), 2);
@@ -147,7 +150,8 @@ void DriverProc(void* instance, uint32_t function, int32_t left, int32_t top, in
 }
 
 void QueryProc(void* instance, int32_t kind, const char* name, int32_t reserved, ZelkValue* value) {
-    TData* d = Instance(instance);
+    InstanceCall call(instance);
+    TData* d = call.get();
     if (d == nullptr) return;
     try {
         DoQuery(d, kind, name, reserved, value);

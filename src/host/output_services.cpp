@@ -149,7 +149,8 @@ using namespace zelk::host;
 extern "C" {
 
 void OutputRequest(void* instance, uint32_t ch, ZelkValue value) {
-    TData* d = Instance(instance);
+    InstanceCall call(instance);
+    TData* d = call.get();
     if (d == nullptr) return;
     try {
         DoOutputRequest(d, ch, value);
@@ -158,7 +159,8 @@ void OutputRequest(void* instance, uint32_t ch, ZelkValue value) {
 }
 
 void OutputRequestCompleted(void* instance) {
-    TData* d = Instance(instance);
+    InstanceCall call(instance);
+    TData* d = call.get();
     if (d == nullptr) return;
     try {
         Log(d, kTagORC, "(0)", 2);
@@ -170,7 +172,8 @@ void OutputRequestCompleted(void* instance) {
 }
 
 uint8_t OutputFinalized(void* instance, uint32_t ch, int32_t* err) {
-    TData* d = Instance(instance);
+    InstanceCall call(instance);
+    TData* d = call.get();
     if (err != nullptr) *err = 0;
     if (d == nullptr) return 1;
     try {

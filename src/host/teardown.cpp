@@ -1,5 +1,6 @@
-// Stopping and freeing an instance: the bodies of Done and DisposeDriver, and the reaper
-// that frees an instance whose threads outlive every bounded wait of the host's thread.
+// Stopping and freeing an instance: the bodies of Done and DisposeDriver, the lifetime steps
+// that decide which of two racing calls acts, and the reaper that frees an instance whose
+// threads outlive every bounded wait of the host's thread.
 //
 // The host's thread never waits without a bound here: a host notification function may
 // block, may SendMessage() to the very thread that is inside Done, or may never return.
@@ -97,22 +98,24 @@ bool StopAndJoinThreads(TData* d, uint32_t acqMs, bool dispatching) {
 }
 
 // Runs on the reaper's own thread: waits as long as the threads take (a host callback may
-// return much later), then frees the instance.
+// return much later), then drops the host's reference.
 void ReapAndFree(TData* d) {
     while (!StopAndJoinThreads(d, kReaperSliceMs, false)) {
     }
-    delete d;
+    ReleaseInstance(d);
 }
 
-// Hands the last release of the instance to a reaper thread that keeps the library loaded
-// until it is done. Without a thread the instance is left allocated: a leak is better than
-// freeing memory that a running thread still uses. `afterTeardown`: a Done under way on
-// another thread ends first (it stops the threads itself; the reaper only joins them).
-void HandToReaper(TData* d, bool afterTeardown = false) {
+// Hands the host's reference to a reaper thread that keeps the library loaded until it is
+// done. Without a thread the instance is left allocated: a leak is better than freeing
+// memory that a running thread still uses. `afterBusyCall`: a Done inside the host's
+// notification function is under way; the reaper touches nothing before it has ended.
+void HandToReaper(TData* d, bool afterBusyCall) {
     ++liveReapers;
-    const bool started = plat::RunDetachedPinned([d, afterTeardown] {
+    const bool started = plat::RunDetachedPinned([d, afterBusyCall] {
         try {
-            while (afterTeardown && d->InTeardown) plat::SleepMs(kTeardownPollMs);
+            if (afterBusyCall)
+                while (!d->BusyCallEnded.Wait(kReaperSliceMs)) {
+                }
             ReapAndFree(d);
         } catch (...) {
         }
@@ -121,28 +124,15 @@ void HandToReaper(TData* d, bool afterTeardown = false) {
     if (!started) --liveReapers;
 }
 
-// Marks the host's thread as waiting inside Done or DisposeDriver (nested calls check it).
-class TeardownScope {
-public:
-    explicit TeardownScope(TData* d) : d_(d), outer_(Enter(d)) {}
-    ~TeardownScope() {
-        if (outer_) d_->InTeardown = 0;
-    }
-    bool Outer() const { return outer_; }
-    // The instance is freed or handed to the reaper: the scope must not touch it any more.
-    void Release() { outer_ = false; }
+void Hook(TData* d, LifeStep step) {
+    if (const LifeHookFn f = gLifeHook.load(std::memory_order_acquire)) f(d, step);
+}
 
-private:
-    static bool Enter(TData* d) {
-        uint8_t none = 0;
-        const uint8_t where = CallbackIsCurrent(*d) ? TData::kTeardownInCallback : TData::kTeardownOnHostThread;
-        return d->InTeardown.compare_exchange_strong(none, where);
-    }
-    TData* d_;
-    bool outer_;
-};
+thread_local const TData* notifyingFor = nullptr;
 
 }  // namespace
+
+std::atomic<LifeHookFn> gLifeHook{nullptr};
 
 uint32_t AcqStopLimitMs(const TData& d) {
     int32_t t = d.Cfg.UsbTimeout;
@@ -151,7 +141,9 @@ uint32_t AcqStopLimitMs(const TData& d) {
     return 4u * static_cast<uint32_t>(t) + 1000u;
 }
 
-bool CallbackIsCurrent(const TData& d) { return d.CallbackThread && d.CallbackThread->IsCurrentThread(); }
+bool CallbackIsCurrent(const TData& d) { return notifyingFor == &d; }
+
+void MarkNotificationThread(const TData& d) { notifyingFor = &d; }
 
 bool IsRunning(const TData& d) {
     return d.AcqThread || d.CallbackThread || d.Window || !d.ConvThreads.empty();
@@ -165,7 +157,6 @@ bool ClearLeftovers(TData* d) {
 }
 
 void StopInstance(TData* d) {
-    TeardownScope scope(d);
     const uint32_t limit = AcqStopLimitMs(*d);
     Log(d, kTagDone, "(0)", 2);
 
@@ -230,44 +221,88 @@ void StopInstance(TData* d) {
     CloseLog(d);
 }
 
-void DisposeInstance(TData* d) {
-    const uint8_t teardown = d->InTeardown;
-    if (teardown == TData::kTeardownInCallback && !CallbackIsCurrent(*d)) {
-        // Done runs inside the host's notification function, on the notification thread,
-        // and the host may unload the library as soon as this returns: a reaper, which keeps
-        // the library loaded, frees the instance once that Done and the thread have ended.
-        HandToReaper(d, true);
-        return;
-    }
-    if (teardown != 0) {
-        // Called by the host's window procedure while Done or DisposeDriver waits on this
-        // thread: the outer call frees the instance when it is done with it.
-        d->DisposeDeferred = 1;
-        return;
-    }
-    TeardownScope scope(d);
-    const bool fromCallback = CallbackIsCurrent(*d);
-    // A window belongs to the host's thread and goes there, before anything else; from the
-    // notification thread it is left to the reaper, which has it destroyed by its owner.
-    if (!fromCallback) {
-        d->Window.reset();
-        d->WindowCreated = 0;
-    }
-    if (fromCallback) {
+namespace {
+
+// Carries DisposeDriver out, on the one thread that got Lifetime::Disposed: frees the
+// instance now or hands it to a reaper.
+void DisposeNow(TData* d) {
+    if (CallbackIsCurrent(*d)) {
         // Freed from inside the host's notification function: that thread still runs on the
-        // instance and returns into it; the reaper frees it once it has ended.
+        // instance and returns into it; the reaper frees it once it has ended. The window
+        // is left to the reaper, which has it destroyed by its owner.
         d->StopRequested = 1;
-        d->CallbackThread->Terminate();
-        scope.Release();
-        HandToReaper(d);
+        if (d->CallbackThread) d->CallbackThread->Terminate();
+        HandToReaper(d, false);
         return;
     }
-    const bool joined = StopAndJoinThreads(d, AcqStopLimitMs(*d), true);
-    scope.Release();
-    if (joined)
-        delete d;
+    // A window belongs to the host's thread and goes there, before anything else.
+    d->Window.reset();
+    d->WindowCreated = 0;
+    if (StopAndJoinThreads(d, AcqStopLimitMs(*d), true))
+        ReleaseInstance(d);
     else
-        HandToReaper(d);
+        HandToReaper(d, false);
+}
+
+}  // namespace
+
+bool TakeBusy(TData* d, Lifetime mine) {
+    Lifetime seen = d->Life.load();
+    for (;;) {
+        Hook(d, LifeStep::Read);
+        if (seen != Lifetime::Made && seen != Lifetime::Running) return false;
+        // A failed swap leaves what another thread made of the state in `seen`: decide again.
+        if (d->Life.compare_exchange_strong(seen, mine)) break;
+    }
+    Hook(d, LifeStep::Taken);
+    return true;
+}
+
+bool FinishBusy(TData* d, Lifetime mine, Lifetime next) {
+    Lifetime seen = mine;
+    if (d->Life.compare_exchange_strong(seen, next)) return true;
+    // Only DisposeDriver changes the state of a busy instance.
+    d->Life.store(Lifetime::Disposed);
+    if (seen == Lifetime::BusyDisposeAsked) {
+        DisposeNow(d);
+    } else {
+        // ReaperWaits: the reaper joins this thread before it frees anything.
+        d->BusyCallEnded.Set();
+    }
+    return false;
+}
+
+void DisposeInstance(TData* d) {
+    Lifetime seen = d->Life.load();
+    Lifetime next;
+    for (;;) {
+        Hook(d, LifeStep::Read);
+        switch (seen) {
+            case Lifetime::Made:
+            case Lifetime::Running:
+                next = Lifetime::Disposed;
+                break;
+            case Lifetime::Busy:
+                // Init or Done waits on another thread or, dispatching, further out on this
+                // one (the host's window procedure called in): it disposes when it is done.
+                next = Lifetime::BusyDisposeAsked;
+                break;
+            case Lifetime::BusyInCallback:
+                // Done runs inside the host's notification function, and the host may unload
+                // the library as soon as this returns: a reaper, which keeps the library
+                // loaded, disposes of the instance once that Done has ended.
+                next = Lifetime::ReaperWaits;
+                break;
+            default:
+                return;  // one DisposeDriver per instance gets past the registry
+        }
+        if (d->Life.compare_exchange_strong(seen, next)) break;
+    }
+    Hook(d, LifeStep::Taken);
+    if (next == Lifetime::Disposed)
+        DisposeNow(d);
+    else if (next == Lifetime::ReaperWaits)
+        HandToReaper(d, true);
 }
 
 }  // namespace zelk::host

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,6 +38,8 @@ bool DirectoryExists(const std::string& path) { return IsDirectory(Utf8Name(path
 bool CreateDirectories(const std::string& path) { return CreateUtf8Directories(Utf8Name(path)); }
 
 bool DeleteFileAt(const std::string& path) { return unlink(Utf8Name(path).c_str()) == 0; }
+
+bool RenameFile(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()) == 0; }
 
 std::string ExecutableDirectory() {
     char buf[PATH_MAX + 1];

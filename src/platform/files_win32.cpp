@@ -51,6 +51,10 @@ bool DeleteFileAt(const std::string& path) {
     return !wide.empty() && DeleteFileW(wide.c_str()) != 0;
 }
 
+bool RenameFile(const std::string& from, const std::string& to) {
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
 std::string ExecutableDirectory() {
     char buf[MAX_PATH + 1] = {0};
     DWORD n = GetModuleFileNameA(nullptr, buf, MAX_PATH);

@@ -163,6 +163,8 @@ bool DirectoryExists(const std::string& path);
 // Creates the directory and every missing parent; true if it exists afterwards.
 bool CreateDirectories(const std::string& path);
 bool DeleteFileAt(const std::string& path);
+// Gives the file `from` the name `to`, replacing a file of that name; false when it could not.
+bool RenameFile(const std::string& from, const std::string& to);
 // The directory of the host's executable, ending in the path separator.
 std::string ExecutableDirectory();
 // True if the path names a directory part ('\\', '/' or a drive colon on Windows; '/' on POSIX).

@@ -35,16 +35,16 @@ protected:
         std::error_code ec;
         fs::remove_all(dir_, ec);
     }
-    std::string Content() const {
-        std::ifstream in(path_, std::ios::binary);
+    std::string Content(const std::string& path = "") const {
+        std::ifstream in(path.empty() ? path_ : path, std::ios::binary);
         std::stringstream ss;
         ss << in.rdbuf();
         return ss.str();
     }
     // The parts of each line after the time stamp.
-    std::vector<std::string> Texts() const {
+    std::vector<std::string> Texts(const std::string& path = "") const {
         std::vector<std::string> out;
-        std::string all = Content();
+        std::string all = Content(path);
         size_t pos = 0;
         while (pos < all.size()) {
             size_t end = all.find("\r\n", pos);
@@ -194,6 +194,89 @@ TEST_F(Log, ConcurrentWritersNeverInterleave) {
         ++next[t];
     }
     EXPECT_EQ(next, std::vector<int>(kThreads, kLines));
+}
+
+TEST_F(Log, SizeBoundRenamesTheFileOnceAndStartsANewOne) {
+    const std::string older = path_ + ".1";
+    // A line is about 50 bytes: "[d.m.yyyy h:mm:ss.mmm] - 12000001 - " and a 10-byte text.
+    const struct {
+        const char* what;
+        uint64_t limit;
+        std::string before;   // the log file as OpenLog finds it
+        std::string before1;  // name.1 as OpenLog finds it
+        int lines;
+        bool renamed;
+        bool allKept;  // name.1 and the file together hold every line written
+    } cases[] = {
+        {"no bound", 0, "", "kept\r\n", 40, false, true},
+        {"past the bound once", 400, "", "", 10, true, true},
+        {"an older name.1 is replaced", 400, "", "replaced\r\n", 10, true, true},
+        {"past the bound again and again", 400, "", "", 40, true, false},
+        {"a file already past the bound goes at the first line", 100, std::string(120, 'x'), "", 1, true, true},
+        {"a line longer than the bound goes whole into an empty file", 20, "", "", 1, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(path_);
+        fs::remove(older);
+        if (!c.before.empty()) std::ofstream(path_, std::ios::binary) << c.before;
+        if (!c.before1.empty()) std::ofstream(older, std::ios::binary) << c.before1;
+        d_.Cfg.LogLevel = 3;
+        d_.Cfg.LogSizeLimit = c.limit;
+        OpenLog(&d_);
+        std::vector<std::string> written;
+        for (int i = 0; i < c.lines; ++i) {
+            written.push_back("line " + std::to_string(10000 + i));
+            WriteLog(&d_, written.back(), 0);
+        }
+        CloseLog(&d_);
+        if (!c.renamed) {
+            EXPECT_EQ(Texts(), written);
+            EXPECT_EQ(Content(older), c.before1);
+            continue;
+        }
+        if (!c.before.empty()) {
+            EXPECT_EQ(Content(older), c.before);
+            EXPECT_EQ(Texts(), written);
+            continue;
+        }
+        // name.1 holds the lines just before those of the new file; none passes the bound.
+        std::vector<std::string> kept = Texts(older);
+        EXPECT_FALSE(kept.empty());
+        const std::vector<std::string> current = Texts();
+        kept.insert(kept.end(), current.begin(), current.end());
+        ASSERT_LE(kept.size(), written.size());
+        EXPECT_TRUE(std::equal(kept.begin(), kept.end(), written.end() - static_cast<long>(kept.size())));
+        EXPECT_EQ(kept.size() == written.size(), c.allKept);
+        EXPECT_LE(fs::file_size(path_), c.limit);
+        EXPECT_LE(fs::file_size(older), c.limit);
+    }
+}
+
+TEST_F(Log, RenamesUnderConcurrentWritersKeepLinesWholeAndInOrder) {
+    d_.Cfg.LogLevel = 3;
+    d_.Cfg.LogSizeLimit = 8192;
+    OpenLog(&d_);
+    constexpr int kThreads = 4, kLines = 300;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([this, t] {
+            for (int i = 0; i < kLines; ++i) WriteLog(&d_, "T" + std::to_string(t) + " " + std::to_string(1000 + i), 3);
+        });
+    for (auto& th : threads) th.join();
+    CloseLog(&d_);
+    std::vector<std::string> kept = Texts(path_ + ".1");
+    const std::vector<std::string> current = Texts();
+    kept.insert(kept.end(), current.begin(), current.end());
+    std::vector<int> last(kThreads, 0);
+    for (const std::string& text : kept) {
+        const int t = text[1] - '0', i = std::stoi(text.substr(3));
+        EXPECT_GT(i, last[t]) << text;
+        last[t] = i;
+    }
+    // Older files are gone: what is kept ends with the last line of a thread.
+    ASSERT_FALSE(kept.empty());
+    EXPECT_EQ(kept.back().substr(3), std::to_string(999 + kLines));
 }
 
 }  // namespace

@@ -188,6 +188,34 @@ TEST_F(ParamFile, LogLevelAndName) {
     EXPECT_EQ(cfg_.LogFileName, "abc");
 }
 
+TEST_F(ParamFile, LogSizeBoundInMegabytes) {
+    const std::string sec = "[" + Cp(u8"Logovací soubor") + "]\r\n";
+    const std::string key = Cp(u8"Maximální velikost [MB]");
+    const std::string message = "Chyba parametrického souboru - Logovací soubor / Maximální velikost [MB] = "_cp;
+    const struct {
+        const char* line;  // after "key=", or null for no key
+        bool ok;
+        uint64_t bytes;    // what the configuration holds afterwards
+        std::string message;
+    } cases[] = {
+        {nullptr, true, 100ull << 20, ""},  // the default
+        {"0", true, 0, ""},                 // no bound
+        {"1", true, 1ull << 20, ""},
+        {"$10", true, 16ull << 20, ""},
+        {"2147483647", true, 2147483647ull << 20, ""},
+        {"abc", true, 7, ""},  // not a number: the value the instance had
+        {"-1", false, 7, message + "-1."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line ? c.line : "no key");
+        SetConfigDefaults(cfg_);
+        if (c.line != nullptr) cfg_.LogSizeLimit = 7;
+        const std::string got = ReadKeeping(kModule + sec + (c.line ? key + "=" + c.line + "\r\n" : ""), c.ok);
+        EXPECT_EQ(got, c.ok ? "V pořádku"_cp : c.message);
+        EXPECT_EQ(cfg_.LogSizeLimit, c.bytes);
+    }
+}
+
 TEST_F(ParamFile, LogDirectoryThatCannotBeCreated) {
     // A plain file stands where a directory of the path would have to be.
     Write("x", "blocker");
