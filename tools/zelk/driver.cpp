@@ -102,6 +102,16 @@ std::string DriverLibrary::QueryVersion() const {
     return buf;
 }
 
+// A library of the unpacked package (bin/ and lib/ side by side) by its full path, else the
+// bare name for the loader's own search (the .deb's system folders, LD_LIBRARY_PATH). The path
+// does not rely on the tool's run path, which a loader wrapped by a sanitizer does not apply.
+static std::string PackagedOrBare(const std::string& name) {
+    namespace fs = std::filesystem;
+    const fs::path packaged = fs::path(plat::ExecutableDirectory()) / ".." / "lib" / name;
+    std::error_code ec;
+    return fs::is_regular_file(packaged, ec) ? fs::weakly_canonical(packaged, ec).string() : name;
+}
+
 std::string DefaultDriverPath() {
     namespace fs = std::filesystem;
     std::string dir = plat::ExecutableDirectory();
@@ -109,16 +119,14 @@ std::string DefaultDriverPath() {
     if (fs::exists(beside)) return beside.string();
     fs::path tree = fs::path(dir) / ".." / "sim" / kSimDriverFileName;
     if (fs::exists(tree)) return fs::weakly_canonical(tree).string();
-    // Installed apart from it (bin/ and lib/ of a package): the loader's own search, which
-    // takes the tool's run path and then the system's library path.
-    return kSimDriverFileName;
+    return PackagedOrBare(kSimDriverFileName);
 }
 
 std::string ResolveDriverPath(const std::string& option) {
     if (option.empty()) return DefaultDriverPath();
     namespace fs = std::filesystem;
-    // A bare file name goes to the loader's own search; a path is made absolute.
-    if (option.find_first_of("/\\") == std::string::npos) return option;
+    // A bare file name: the package's own lib/ first, then the loader's search; a path is made absolute.
+    if (option.find_first_of("/\\") == std::string::npos) return PackagedOrBare(option);
     return fs::absolute(option).string();
 }
 

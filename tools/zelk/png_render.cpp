@@ -39,12 +39,14 @@ struct Rsvg {
 // Loaded once and kept until the process ends: GLib is not made to be unloaded.
 const Rsvg* LoadRsvg(std::string* error) {
     static std::string failure;
+    static plat::DynamicLibrary* library = nullptr;  // kept, and reachable for leak checkers
     static const Rsvg* const loaded = []() -> const Rsvg* {
-        auto* lib = new plat::DynamicLibrary;
+        auto* lib = library = new plat::DynamicLibrary;
         std::string why;
         if (!lib->Open(kRsvgLibrary, &why)) {
             failure = why;
             delete lib;
+            library = nullptr;
             return nullptr;
         }
         auto* r = new Rsvg;
