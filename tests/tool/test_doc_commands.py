@@ -118,8 +118,8 @@ class TestDocCommands(unittest.TestCase):
         os.makedirs(os.path.join(cls.source, "build"))
         os.symlink(BUILD, os.path.join(cls.source, "build", "linux"))
         cls.env = {"PATH": "/usr/bin:/bin", "HOME": cls.work.name, "LANG": "C.UTF-8", "TMPDIR": cls.work.name}
-        # A sanitizer build's own settings (its leak suppressions) go with it.
-        cls.env.update({k: v for k, v in os.environ.items() if k in ("ASAN_OPTIONS", "LSAN_OPTIONS")})
+        # A sanitizer build's own settings (its suppressions) go with it.
+        cls.env.update({k: v for k, v in os.environ.items() if k in ("ASAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS")})
 
     @classmethod
     def tearDownClass(cls):
