@@ -234,8 +234,8 @@ class Driver:
         self._lock = threading.RLock()
         self._measuring = False
         if not os.path.isfile(self.param_file):
-            raise ZelkError("cannot read the parameter file %s: no such file" % self.param_file,
-                            C.STATUS_PARAMETER_FILE, table_text(C.STATUS_PARAMETER_FILE))
+            raise ZelkError(gloss(C.STATUS_PARAMETER_FILE), C.STATUS_PARAMETER_FILE, table_text(C.STATUS_PARAMETER_FILE),
+                            "cannot read %s: no such file" % self.param_file)
         self._settings = _Settings(self.param_file)
         self._user_value = next(_user_values)
         self._notifier = _notifiers[self._user_value] = _Notifier()
@@ -260,16 +260,17 @@ class Driver:
         (library, window) or with the message of the parameter file's check."""
         codes = [c for c, t in enumerate(C.STATUS_TEXTS) if t == message]
         code = codes[0] if codes else C.STATUS_PARAMETER_FILE
-        detail = ""
+        detail = "Init refused " + (self.param_file if code == C.STATUS_PARAMETER_FILE else "to start")
         tool = _library.tool_beside(self.library)
         if tool and code == C.STATUS_PARAMETER_FILE:
             try:
                 p = subprocess.run([tool, "check", self.param_file], capture_output=True, timeout=20)
                 lines = p.stdout.decode("utf-8", "replace").splitlines()
-                detail = "; ".join(l.split(": ", 1)[1] if ": " in l else l for l in lines if ": error: " in l)
+                found = [l.split(": ", 1)[1] if ": " in l else l for l in lines if ": error: " in l]
+                detail += "".join("; " + f for f in found)
             except (OSError, subprocess.SubprocessError):
                 pass
-        return ZelkError("Init failed: " + gloss(code), code, message, detail)
+        return ZelkError(gloss(code), code, message, detail)
 
     # -- lifetime ---------------------------------------------------------------------------
 
