@@ -441,6 +441,12 @@ class Driver:
             return Info(self._lib.Version(), text(buf.raw), fields.get("Typ", ""),
                         fields.get("Výrobní číslo", self._settings.serial))
 
+    @property
+    def layout(self) -> Layout:
+        """The layout of the next measurement: the parameter file's settings with what was written
+        since, the channels' constants, names (Název) and units (Jednotka, else V for A = 1, B = 0)."""
+        return self._settings.layout_now()
+
     def window(self, function: int = C.WINDOW_SHOW, left: int = 0, top: int = 0, width: int = 0, height: int = 0):
         """DriverProc: show (1), hide (0), minimise, restore, focus or place the driver window."""
         with self._lock:

@@ -130,7 +130,9 @@ def load(library: Optional[str]) -> ctypes.CDLL:
         try:
             lib = ctypes.CDLL(path)
         except OSError as e:
-            raise ZelkError("cannot load the driver %s: %s" % (path, e)) from e
+            hint = "" if os.path.isabs(path) else " (not beside the package nor in the system's library path: give " \
+                "library=PATH or set ZELK2716E_LIBRARY)"
+            raise ZelkError("cannot load the driver %s: %s%s" % (path, e, hint)) from e
         for name, (restype, argtypes) in _PROTOTYPES.items():
             try:
                 fn = getattr(lib, name)
