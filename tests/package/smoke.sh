@@ -130,7 +130,7 @@ if command -v python3 >/dev/null; then
     "${clean_env[@]}" "PYTHONPATH=$pkg/python" python3 -c \
     "import zelk2716e as z; d = z.Driver('$pkg/examples/demo.ini', library='sim'); print(z.__version__, d.status.code, d.read([0])[0].value); d.close()"
   # pip install ./python, offline, into a virtual environment that sees Debian's numpy.
-  if python3 -m venv --system-site-packages "$work/venv" >/dev/null 2>&1; then
+  if "${clean_env[@]}" python3 -m venv --system-site-packages "$work/venv" >/dev/null 2>&1; then
     cp -r "$pkg/python" "$work/pip-src"
     if "${clean_env[@]}" "$work/venv/bin/python" -m pip install -q --no-build-isolation --no-index --no-deps \
          "$work/pip-src" >"$work/pip.log" 2>&1; then
