@@ -601,8 +601,7 @@ class _Run:
                     continue
             if ended:
                 return
-            if not chunk:
-                time.sleep(self.interval)
+            time.sleep(self.interval)  # what a block of the driver's uploads brings, at once
 
     def finish(self) -> None:
         """Stops the measurement if it still runs, waits for the conversion of a DBF measurement

@@ -122,23 +122,38 @@ class Layout:
         f = [("INDEX", "<u8")] + [("AIN%d" % n, "<f8") for n in range(self.channels)]
         f += [(n, "<u2") for n in ("CNT0", "CNT1") if getattr(self, n.lower())]
         f += [(n, "u1") for n in ("DIN0", "DIN1", "DOUT")] if self.dio else []
-        return np.dtype(f)
+        return np.dtype(f, align=True)
+
+    def _table(self, n: int) -> np.ndarray:
+        """scale() of every raw sample for analog channel n: a value depends only on the sample,
+        the full scale and the constants, so channels alike share one table of 65536 values."""
+        key = (C.FULL_SCALE[self.ranges[n] & 15], self.a[n], self.b[n])
+        tables = self.__dict__.setdefault("_tables", {})
+        if key not in tables:
+            tables[key] = scale(np.arange(65536), self.ranges[n], self.a[n], self.b[n])
+        return tables[key]
 
     def values(self, raw: np.ndarray, first_index: int = 0) -> np.ndarray:
         """Records in engineering units, as the driver's table has them: INDEX, the analog
         channels (U + B) x A in full precision (the table shows them to 4 decimals), the counters,
         and DIN0, DIN1, DOUT as 0 or 1."""
-        out = np.empty(len(raw), dtype=self.values_dtype())
-        out["INDEX"] = np.arange(first_index, first_index + len(raw), dtype=np.uint64)
-        for n in range(self.channels):
-            out["AIN%d" % n] = scale(raw["AIN%d" % n], self.ranges[n], self.a[n], self.b[n])
-        for name in ("CNT0", "CNT1"):
-            if getattr(self, name.lower()):
-                out[name] = raw[name]
-        if self.dio:
-            out["DIN0"] = raw["DIN0"] & 1
-            out["DIN1"] = (raw["DIN1"] >> 1) & 1
-            out["DOUT"] = raw["DOUT"] & 1
+        count = len(raw)
+        out = np.empty(count, dtype=self.values_dtype())
+        ain = [("AIN%d" % n, self._table(n)) for n in range(self.channels)]
+        counters = [name for name in ("CNT0", "CNT1") if getattr(self, name.lower())]
+        # Row blocks that stay in the cache while every column of them is filled.
+        step = 8192
+        for start in range(0, count, step):
+            part, block = raw[start:start + step], out[start:start + step]
+            block["INDEX"] = np.arange(first_index + start, first_index + start + len(part), dtype=np.uint64)
+            for name, table in ain:
+                np.take(table, part[name], out=block[name])
+            for name in counters:
+                block[name] = part[name]
+            if self.dio:
+                block["DIN0"] = part["DIN0"] & 1
+                block["DIN1"] = (part["DIN1"] >> 1) & 1
+                block["DOUT"] = part["DOUT"] & 1
         return out
 
     def unit(self, n: int) -> str:
@@ -171,6 +186,11 @@ class Layout:
         for f in self.fields:
             columns[self.heading(f) if headings else f] = values[f]
         return pd.DataFrame(columns)
+
+    def __setattr__(self, name, value):
+        if name in ("ranges", "a", "b"):
+            self.__dict__.pop("_tables", None)  # made for other constants
+        super().__setattr__(name, value)
 
     def __eq__(self, other) -> bool:
         return isinstance(other, Layout) and self._key() == other._key()
