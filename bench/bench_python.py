@@ -20,7 +20,6 @@ import resource
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 
 import numpy as np

@@ -7,7 +7,6 @@ import itertools
 import os
 import shutil
 import subprocess
-import sys
 import threading
 import time
 import weakref
@@ -19,7 +18,7 @@ from . import _constants as C
 from . import _library
 from ._ini import Ini, ParamText
 from ._records import (ANALOG, CONVERSION, Layout, open_shared, sidecar_path, write_sidecar)
-from ._text import Status, ZelkError, cp1250, gloss, table_text, text
+from ._text import Status, ZelkError, gloss, table_text, text
 
 _MEASURE_ENDED_BADLY = (C.MEASURE_NO_DATA, C.MEASURE_COMMAND_FAILED, C.MEASURE_FILE_FAILED)
 _MEASURE_NAMES = {C.MEASURE_IDLE: "idle", C.MEASURE_RUNNING: "running", C.MEASURE_CONVERTING: "converting",

@@ -2,7 +2,6 @@
 convert reads --param with it), follow()'s end rules, tables cut short, and where the package
 looks for the driver in an unpacked archive."""
 import os
-import re
 import shutil
 import subprocess
 import sys
