@@ -48,15 +48,16 @@ set(ZELK_PACKAGE_NAME zelk2716e)
 set(ZELK_DOC_FILES ${PROJECT_SOURCE_DIR}/packaging/QUICKSTART.md ${PROJECT_SOURCE_DIR}/docs/host-integration.md
     ${PROJECT_SOURCE_DIR}/docs/channels.md ${PROJECT_SOURCE_DIR}/docs/parameter-file.md
     ${PROJECT_SOURCE_DIR}/docs/troubleshooting.md ${PROJECT_SOURCE_DIR}/docs/simulator.md
-    ${PROJECT_SOURCE_DIR}/docs/data-files.md)
+    ${PROJECT_SOURCE_DIR}/docs/data-files.md ${PROJECT_SOURCE_DIR}/docs/python.md)
 set(ZELK_D2XX_NOTE ${PROJECT_BINARY_DIR}/packaging/NO-HARDWARE-SIMULATOR.txt)
 file(WRITE ${ZELK_D2XX_NOTE}
   "The D2XX library in this folder is the ZELK-2716E simulator, for use without hardware.\n"
   "It answers like one or more simulated modules (see docs/simulator.md). Never put it where\n"
   "the real D2XX library is found: a real module needs the vendor's library.\n")
 
-# zelk_install_layout(component bin lib d2xx include doc examples udev [EXCLUDE_FROM_ALL])
-function(zelk_install_layout component bindir libdir d2xxdir incdir docdir exampledir udevdir)
+# zelk_install_layout(component bin lib d2xx include doc examples udev python [EXCLUDE_FROM_ALL])
+# `python` is the folder that receives the Python package zelk2716e.
+function(zelk_install_layout component bindir libdir d2xxdir incdir docdir exampledir udevdir pythondir)
   set(extra ${ARGN})
   # On Windows the drivers' import libraries go to lib/ for hosts that link them.
   install(TARGETS rq_zelk2716e rq_zelk2716e_sim zelk COMPONENT ${component} ${extra}
@@ -76,14 +77,16 @@ function(zelk_install_layout component bindir libdir d2xxdir incdir docdir examp
     install(FILES ${PROJECT_SOURCE_DIR}/packaging/99-zelk2716e.rules DESTINATION ${udevdir}
             COMPONENT ${component} ${extra})
   endif()
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/zelk2716e DESTINATION ${pythondir} COMPONENT ${component} ${extra}
+          FILES_MATCHING PATTERN "*.py" PATTERN "__pycache__" EXCLUDE)
 endfunction()
 
 if(WIN32)
-  zelk_install_layout(portable bin bin d2xx include docs examples "")
+  zelk_install_layout(portable bin bin d2xx include docs examples "" python)
 else()
   # zelk finds the driver through its run path; the libraries need none of their own.
   set_target_properties(zelk PROPERTIES INSTALL_RPATH "$ORIGIN/../lib")
-  zelk_install_layout(portable bin lib d2xx include docs examples udev)
+  zelk_install_layout(portable bin lib d2xx include docs examples udev python)
   if(CMAKE_LIBRARY_ARCHITECTURE)
     set(multiarch lib/${CMAKE_LIBRARY_ARCHITECTURE})
   else()
@@ -91,8 +94,13 @@ else()
   endif()
   zelk_install_layout(deb bin ${multiarch} ${multiarch}/${ZELK_PACKAGE_NAME}/d2xx include
                       share/doc/${ZELK_PACKAGE_NAME} share/doc/${ZELK_PACKAGE_NAME}/examples lib/udev/rules.d
-                      EXCLUDE_FROM_ALL)
+                      lib/python3/dist-packages EXCLUDE_FROM_ALL)
 endif()
+
+# The archives also carry what `pip install ./python` needs beside the package; the package
+# finds the driver from there in ../lib (Linux) or ../bin (Windows).
+install(FILES ${PROJECT_SOURCE_DIR}/python/pyproject.toml ${PROJECT_SOURCE_DIR}/python/README.md DESTINATION python
+        COMPONENT portable)
 
 # CPack: a zip for Windows (win32 or win64 by the pointer size), a tarball and a .deb for Linux.
 if(WIN32)
@@ -127,9 +135,11 @@ set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3")
+# The Python package goes to /usr/lib/python3/dist-packages: it needs python3 and numpy, and uses
+# pandas and matplotlib when they are there.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-pandas, python3-matplotlib")
 # `zelk plot -o NAME.png` loads librsvg when it is asked for a PNG; everything else runs without it.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "librsvg2-2")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "librsvg2-2, python3, python3-numpy")
 # The libraries are loaded by name (dlopen) and carry no soname: no shlibs file, but the
 # loader's cache is refreshed after install and removal.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/debian/triggers)

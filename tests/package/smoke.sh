@@ -4,7 +4,10 @@
 #   tests/package/smoke.sh [DIST]        (default: dist/)
 # The Linux tarball runs without LD_LIBRARY_PATH; the Windows zips run in fresh wine
 # prefixes (32-bit and 64-bit); a C file that includes only the installed header is built
-# against the installed driver; the .deb's file list is checked.
+# against the installed driver; the .deb's file list is checked. The Python package is imported
+# and used from the unpacked tarball (and pip-installed from it, offline) and from the .deb's
+# files; ZELK_SMOKE_INSTALL_DEB=1 (as root, on a machine of its own) also installs the .deb with
+# dpkg -i, uses the package with the system's python3, and removes it again.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -74,8 +77,9 @@ check_contents() {  # check_contents PKG-DIR LABEL FILES...
   if [ ${#missing[@]} -eq 0 ]; then pass "$label holds the listed files"; else fail "$label lacks ${missing[*]}"; fi
 }
 
-common_files=(include/zelk2716e.h docs/QUICKSTART.md examples/demo.ini examples/c_host/host.c
-              examples/python_host/host.py d2xx/NO-HARDWARE-SIMULATOR.txt)
+common_files=(include/zelk2716e.h docs/QUICKSTART.md docs/python.md examples/demo.ini examples/c_host/host.c
+              examples/python_host/host.py d2xx/NO-HARDWARE-SIMULATOR.txt python/zelk2716e/__init__.py
+              python/zelk2716e/_constants.py python/pyproject.toml)
 
 # ---- Linux tarball
 pkg=$(unpack "$tarball" "$work/linux")
@@ -119,6 +123,25 @@ fi
 if command -v python3 >/dev/null; then
   expect "tarball: example Python host on the simulated module" "channel 98: device status 0" \
     "${clean_env[@]}" python3 "$pkg/examples/python_host/host.py" "$pkg/lib/librq_zelk2716e_sim.so" "$pkg/examples/demo.ini"
+  # The package finds the driver itself, in ../lib from python/zelk2716e, and measures into numpy.
+  expect "tarball: Python package measures (driver found beside it)" "measurement: 200 records stored, status 0" \
+    "${clean_env[@]}" python3 "$pkg/examples/python_host/host.py" sim "$pkg/examples/demo.ini" 200
+  expect "tarball: Python package imported from python/" "^$version 0 " \
+    "${clean_env[@]}" "PYTHONPATH=$pkg/python" python3 -c \
+    "import zelk2716e as z; d = z.Driver('$pkg/examples/demo.ini', library='sim'); print(z.__version__, d.status.code, d.read([0])[0].value); d.close()"
+  # pip install ./python, offline, into a virtual environment that sees Debian's numpy.
+  if "${clean_env[@]}" python3 -m venv --system-site-packages "$work/venv" >/dev/null 2>&1; then
+    cp -r "$pkg/python" "$work/pip-src"
+    if "${clean_env[@]}" "$work/venv/bin/python" -m pip install -q --no-build-isolation --no-index --no-deps \
+         "$work/pip-src" >"$work/pip.log" 2>&1; then
+      expect "tarball: pip install ./python, then import" "zelk2716e/__init__.py" \
+        "${clean_env[@]}" "$work/venv/bin/python" -c "import zelk2716e; print(zelk2716e.__file__)"
+    else
+      fail "tarball: pip install ./python"; tail -20 "$work/pip.log" >&2
+    fi
+  else
+    fail "tarball: python3 -m venv (Debian package python3-venv) for the pip check"
+  fi
 fi
 
 # ---- Windows zips, each in a fresh wine prefix of its own width
@@ -182,6 +205,36 @@ done
 # The simulator's libftd2xx.so must never shadow the vendor's in the library path.
 if printf '%s\n' "$listing" | awk '{print $6}' | grep -qx "./usr/lib/$multiarch/libftd2xx.so"; then
   fail ".deb puts the simulator's libftd2xx.so into the library path"
+fi
+# The Python package for the system's python3, and the example host with it. The files are
+# unpacked and used as installed: PYTHONPATH and LD_LIBRARY_PATH stand in for dist-packages and
+# the loader's cache.
+pydir=./usr/lib/python3/dist-packages/zelk2716e
+for f in "$pydir/__init__.py" "$pydir/_constants.py" ./usr/share/doc/zelk2716e/examples/python_host/host.py; do
+  if printf '%s\n' "$listing" | awk '{print $6}' | grep -qxF "$f"; then pass ".deb lists $f"; else fail ".deb lacks $f"; fi
+done
+deb_root=$work/deb-root
+dpkg-deb -x "$deb" "$deb_root"
+deb_run=$work/deb-run
+mkdir -p "$deb_run"
+cd "$deb_run"
+expect ".deb: example Python host with the package from dist-packages" "measurement: 100 records stored, status 0" \
+  "${clean_env[@]}" "PYTHONPATH=$deb_root/usr/lib/python3/dist-packages" "LD_LIBRARY_PATH=$deb_root/usr/lib/$multiarch" \
+  python3 "$deb_root/usr/share/doc/zelk2716e/examples/python_host/host.py" sim \
+  "$deb_root/usr/share/doc/zelk2716e/examples/demo.ini" 100
+if [ "${ZELK_SMOKE_INSTALL_DEB:-}" = 1 ]; then
+  if [ "$(id -u)" -eq 0 ] && ! dpkg-query -W zelk2716e >/dev/null 2>&1; then
+    if dpkg -i "$deb" >"$work/dpkg.log" 2>&1; then
+      expect ".deb installed: python3 -c 'import zelk2716e'" "^ok$" "${clean_env[@]}" python3 -c "import zelk2716e; print('ok')"
+      expect ".deb installed: example Python host" "measurement: 100 records stored, status 0" "${clean_env[@]}" \
+        python3 /usr/share/doc/zelk2716e/examples/python_host/host.py sim /usr/share/doc/zelk2716e/examples/demo.ini 100
+      dpkg -r zelk2716e >>"$work/dpkg.log" 2>&1 || fail ".deb: dpkg -r"
+    else
+      fail ".deb: dpkg -i"; tail -20 "$work/dpkg.log" >&2
+    fi
+  else
+    fail ".deb: ZELK_SMOKE_INSTALL_DEB=1 needs root and no zelk2716e installed"
+  fi
 fi
 
 cd "$root"

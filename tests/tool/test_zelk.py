@@ -982,8 +982,8 @@ class TestHosts(unittest.TestCase):
         self.assertEqual(p.returncode, 0, out + p.stderr.decode("cp1250", "replace"))
         self.assertIn("channel 98: device status 0", out)
         self.assertIn("channel 99: V pořádku", out)
-        values = [float(l.split(":")[1].split()[0]) for l in out.splitlines() if l.startswith("channel ") and " V" in l
-                  and l.split()[1].rstrip(":") in "0123"]
+        values = [float(l.split(":")[1].split()[0]) for l in out.splitlines()
+                  if l.split(":")[0] in ("channel 0", "channel 1", "channel 2", "channel 3")]
         self.assertEqual(len(values), 4)
 
     def test_c_host(self):

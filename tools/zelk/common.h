@@ -8,6 +8,7 @@
 
 #include "driver.h"
 #include "param_file.h"
+#include "status_gloss.h"
 
 namespace zelk::tool {
 
@@ -92,8 +93,6 @@ private:
     std::vector<std::vector<std::string>> rows_;
 };
 
-// English meaning of a device or channel status code; empty for a code without one.
-std::string StatusGloss(int code);
 // "9 Nenalezen USB modul (USB module not found)": code, the driver's text (UTF-8), gloss.
 std::string StatusShown(int code, const std::string& utf8Text);
 
