@@ -102,6 +102,8 @@ void ResetModuleSettings(ModuleSettings& s);
 
 // The settings a configuration read from a parameter file gives the module.
 ModuleSettings SettingsOfConfig(const TCFG& cfg);
+// The settle times of the measured channels' ranges, summed (microseconds).
+double SettleTimesUs(const ModuleSettings& s);
 // The shortest period the settings allow: the settle times of the measured channels' ranges
 // plus 10 us per measured item (each channel, each recorded counter, DIN/DOUT), at least 25 us.
 double ShortestPeriodUs(const ModuleSettings& s);

@@ -24,12 +24,17 @@ ModuleSettings SettingsOfConfig(const TCFG& cfg) {
     return s;
 }
 
-double ShortestPeriodUs(const ModuleSettings& s) {
+double SettleTimesUs(const ModuleSettings& s) {
     const uint32_t n = std::clamp<uint32_t>(s.TimerChannelCount, 1, kAnalogCount);
     double sum = 0.0;
     for (uint32_t i = 0; i < n; ++i) sum += s.SettleTime[std::min<uint8_t>(s.RangeCode[i], 5)];
-    sum += 10.0 * (n + IsRecorded(s.Cnt0Enable) + IsRecorded(s.Cnt1Enable) + IsRecorded(s.DinDoutEnable));
-    return std::max(kPeriodMinUs, sum);
+    return sum;
+}
+
+double ShortestPeriodUs(const ModuleSettings& s) {
+    const uint32_t n = std::clamp<uint32_t>(s.TimerChannelCount, 1, kAnalogCount);
+    const double items = n + IsRecorded(s.Cnt0Enable) + IsRecorded(s.Cnt1Enable) + IsRecorded(s.DinDoutEnable);
+    return std::max(kPeriodMinUs, SettleTimesUs(s) + 10.0 * items);
 }
 
 void AdjustTimerSettings(ModuleSettings& s) {

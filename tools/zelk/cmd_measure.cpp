@@ -127,8 +127,7 @@ std::string PeriodNote(const TCFG& cfg, double used) {
     std::string why;
     if (!(asked >= shortest)) {
         const uint32_t n = std::clamp<uint32_t>(s.TimerChannelCount, 1, 16);
-        double settle = 0;
-        for (uint32_t i = 0; i < n; ++i) settle += s.SettleTime[std::min<uint8_t>(s.RangeCode[i], 5)];
+        const double settle = SettleTimesUs(s);
         std::string items = std::to_string(n) + " channel" + (n == 1 ? "" : "s");
         if (IsRecorded(s.Cnt0Enable)) items += ", CNT0";
         if (IsRecorded(s.Cnt1Enable)) items += ", CNT1";
