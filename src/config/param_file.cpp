@@ -6,7 +6,7 @@
 
 #include "config/ini_reader.h"
 #include "config/param_keys.h"
-#include "config/path_parts.h"
+#include "platform/path_parts.h"
 #include "config/status_texts.h"
 #include "config/text.h"
 #include "core/Pomocny.h"
@@ -109,7 +109,7 @@ bool Read(const char* path, TCFG& cfg, std::string& message) {
             return false;
         }
         // A name without a directory part is opened in the current directory: nothing to create.
-        size_t dirLength = cfgpath::DirectoryPartLength(cfg.LogFileName);
+        size_t dirLength = plat::DirectoryPartLength(cfg.LogFileName);
         if (dirLength > 0) {
             std::string dir = cfg.LogFileName.substr(0, dirLength);
             if (!plat::DirectoryExists(dir) && !plat::CreateDirectories(dir)) {
@@ -154,7 +154,7 @@ bool Read(const char* path, TCFG& cfg, std::string& message) {
         message = kPrefix + WhereOf(KeyId::Directory) + " = " + cfg.ConvDirectory + ".";
         return false;
     }
-    cfg.ConvDirectory = cfgpath::WithTrailingSeparator(cfg.ConvDirectory);
+    cfg.ConvDirectory = plat::WithTrailingSeparator(cfg.ConvDirectory);
 
     // 15.-16.
     for (int ch = ZELK_CH_DEVICE_FAULT; ch <= ZELK_CH_DEVICE_TEXT; ++ch) cfg.ChannelName[ch] = "Status zařízení"_cp;

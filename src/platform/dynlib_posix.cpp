@@ -30,4 +30,8 @@ void DynamicLibrary::Close() {
     handle_ = nullptr;
 }
 
+std::string SharedLibraryFileName(const std::string& base) { return "lib" + base + ".so"; }
+
+std::string ExecutableFileName(const std::string& base) { return base; }
+
 }  // namespace zelk::plat

@@ -96,4 +96,8 @@ void DynamicLibrary::Close() {
     handle_ = nullptr;
 }
 
+std::string SharedLibraryFileName(const std::string& base) { return base + ".dll"; }
+
+std::string ExecutableFileName(const std::string& base) { return base + ".exe"; }
+
 }  // namespace zelk::plat

@@ -194,4 +194,9 @@ private:
     void* handle_ = nullptr;
 };
 
+// The file name of a shared library or an executable built under `base` on this platform
+// ("ftd2xx" -> "ftd2xx.dll" or "libftd2xx.so"; "zelk" -> "zelk.exe" or "zelk").
+std::string SharedLibraryFileName(const std::string& base);
+std::string ExecutableFileName(const std::string& base);
+
 }  // namespace zelk::plat

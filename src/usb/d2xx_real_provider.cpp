@@ -10,11 +10,11 @@ namespace zelk::usb {
 
 namespace {
 
-#ifdef _WIN32
-constexpr const char* kLibraryName = "ftd2xx.dll";
-#else
-constexpr const char* kLibraryName = "libftd2xx.so";
-#endif
+// The vendor library's file name is "ftd2xx" in the platform's form.
+const std::string& LibraryName() {
+    static const std::string name = plat::SharedLibraryFileName("ftd2xx");
+    return name;
+}
 
 struct Loaded {
     plat::DynamicLibrary library;
@@ -32,8 +32,8 @@ Loaded& Load() {
     static std::once_flag once;
     std::call_once(once, [] {
         D2xxApi& a = loaded.api;
-        if (!loaded.library.OpenFromTrustedFolders(kLibraryName)) {
-            a.missing = kLibraryName;
+        if (!loaded.library.OpenFromTrustedFolders(LibraryName())) {
+            a.missing = LibraryName().c_str();
             return;
         }
         Bind(loaded.library, a.ListDevices, "FT_ListDevices", a.missing);

@@ -190,12 +190,12 @@ static std::string D2xxCandidate(const DriverOptions& o, const DevicesOptions& d
         *what = std::string("the simulator's drop-in D2XX library (the sim driver's bench: ") +
                 (cfg && *cfg ? "ZELK_SIM_CONFIG=" + std::string(cfg) : "default bench, ZELK_SIM_CONFIG unset") + ")";
         fs::path dir = fs::path(driver).parent_path();
-        for (fs::path p : {dir / ".." / "d2xx" / kD2xxFileName, dir / "d2xx" / kD2xxFileName,
-                           fs::path(plat::ExecutableDirectory()) / ".." / "d2xx" / kD2xxFileName})
+        for (fs::path p : {dir / ".." / "d2xx" / D2xxFileName(), dir / "d2xx" / D2xxFileName(),
+                           fs::path(plat::ExecutableDirectory()) / ".." / "d2xx" / D2xxFileName()})
             if (fs::exists(p)) return fs::weakly_canonical(p).string();
     }
     *what = "FTDI's D2XX library found by the system's library search";
-    return kD2xxFileName;
+    return D2xxFileName();
 }
 
 int CmdDevices(const DriverOptions& o, const DevicesOptions& d) {
@@ -456,8 +456,7 @@ int CmdWindow(const DriverOptions& o, const WindowOptions& wo) {
     }
     for (char c : wo.keys) s.WindowKey(c == '\n' ? '\r' : c);
     s.WindowProc(ZELK_WINDOW_SHOW);  // its timer refreshes the active page
-#if defined(_WIN32)
-    if (!wo.text) {
+    if (DesktopWindows() && !wo.text) {
         s.WindowProc(ZELK_WINDOW_RESTORE);
         s.WindowProc(ZELK_WINDOW_FOCUS);
         std::cout << "The driver window is open; Ctrl+C closes it.\n" << std::flush;
@@ -466,7 +465,6 @@ int CmdWindow(const DriverOptions& o, const WindowOptions& wo) {
         s.WindowProc(ZELK_WINDOW_HIDE);
         return Interrupted() ? kExitInterrupted : DeviceExit(h);
     }
-#endif
     // Let one timer tick (100 ms) refresh the page before it is read.
     PumpMessages(250);
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(static_cast<int64_t>(wo.seconds * 1000));

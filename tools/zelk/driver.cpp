@@ -115,11 +115,11 @@ static std::string PackagedOrBare(const std::string& name) {
 std::string DefaultDriverPath() {
     namespace fs = std::filesystem;
     std::string dir = plat::ExecutableDirectory();
-    fs::path beside = fs::path(dir) / kSimDriverFileName;
+    fs::path beside = fs::path(dir) / SimDriverFileName();
     if (fs::exists(beside)) return beside.string();
-    fs::path tree = fs::path(dir) / ".." / "sim" / kSimDriverFileName;
+    fs::path tree = fs::path(dir) / ".." / "sim" / SimDriverFileName();
     if (fs::exists(tree)) return fs::weakly_canonical(tree).string();
-    return PackagedOrBare(kSimDriverFileName);
+    return PackagedOrBare(SimDriverFileName());
 }
 
 std::string ResolveDriverPath(const std::string& option) {

@@ -1,4 +1,4 @@
-#include "host_platform.h"
+#include "platform/console.h"
 
 #include <signal.h>
 #include <time.h>
@@ -7,12 +7,7 @@
 #include <atomic>
 #include <cstring>
 
-namespace zelk::tool {
-
-const char* const kDriverFileName = "librq_zelk2716e.so";
-const char* const kSimDriverFileName = "librq_zelk2716e_sim.so";
-const char* const kD2xxFileName = "libftd2xx.so";
-const char* const kToolFileName = "zelk";
+namespace zelk::plat {
 
 void PumpMessages(int ms) {
     if (ms <= 0) return;
@@ -30,9 +25,11 @@ void PrepareConsole() {}
 
 std::string SystemNarrow(const std::filesystem::path& p) { return p.string(); }
 
+bool DesktopWindows() { return false; }
+
 bool StdoutIsTerminal() { return isatty(1) != 0; }
 
-std::tm LocalTime(std::time_t t) {
+std::tm CalendarTime(std::time_t t) {
     std::tm tm{};
     localtime_r(&t, &tm);
     return tm;
@@ -52,4 +49,4 @@ void InstallInterruptHandler() {
 
 bool Interrupted() { return g_interrupted.load(); }
 
-}  // namespace zelk::tool
+}  // namespace zelk::plat

@@ -1,6 +1,6 @@
-#include "config/path_parts.h"
+#include "platform/path_parts.h"
 
-namespace zelk::cfgpath {
+namespace zelk::plat {
 
 size_t DirectoryPartLength(const std::string& name) {
     size_t p = name.find_last_of("\\:");
@@ -12,4 +12,4 @@ std::string WithTrailingSeparator(const std::string& dir) {
     return dir + '\\';
 }
 
-}  // namespace zelk::cfgpath
+}  // namespace zelk::plat

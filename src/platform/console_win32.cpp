@@ -1,4 +1,4 @@
-#include "host_platform.h"
+#include "platform/console.h"
 
 #include <windows.h>
 #include <io.h>
@@ -7,12 +7,7 @@
 #include <clocale>
 #include <cstdlib>
 
-namespace zelk::tool {
-
-const char* const kDriverFileName = "rq_zelk2716e.dll";
-const char* const kSimDriverFileName = "rq_zelk2716e_sim.dll";
-const char* const kD2xxFileName = "ftd2xx.dll";
-const char* const kToolFileName = "zelk.exe";
+namespace zelk::plat {
 
 namespace {
 std::atomic<bool> g_interrupted{false};
@@ -67,9 +62,11 @@ std::string SystemNarrow(const std::filesystem::path& p) {
     return out;
 }
 
+bool DesktopWindows() { return true; }
+
 bool StdoutIsTerminal() { return _isatty(1) != 0; }
 
-std::tm LocalTime(std::time_t t) {
+std::tm CalendarTime(std::time_t t) {
     std::tm tm{};
     localtime_s(&tm, &t);
     return tm;
@@ -79,4 +76,4 @@ void InstallInterruptHandler() { SetConsoleCtrlHandler(OnConsoleCtrl, TRUE); }
 
 bool Interrupted() { return g_interrupted.load(); }
 
-}  // namespace zelk::tool
+}  // namespace zelk::plat
