@@ -154,9 +154,9 @@ void Exchange(const D2xxApi& api) {
     uint8_t count = g_ctl.Byte();
     const std::string data = g_dat.Bytes(count);
     std::memcpy(buffer.data(), data.data(), data.size());
-    std::string err;
-    const bool ok = ExchangeCommand(api, kHandle, timeout, code, err, raw, buffer, count);
-    FUZZ_CHECK(!err.empty());
+    const LinkResult result = ExchangeCommand(api, kHandle, timeout, code, raw, buffer, count);
+    const bool ok = result.ok();
+    FUZZ_CHECK(ok || !Describe(result.error()).detail.empty());
     const int expected = ExpectedReplyLength(code);
     if (ok && expected != kReplyHeaderSize) {
         const int payload = expected - kReplyHeaderSize;

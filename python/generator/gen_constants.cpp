@@ -18,7 +18,6 @@
 #include "core/ranges.h"
 #include "core/record_layout.h"
 #include "records/dbase.h"
-#include "status_gloss.h"
 #include "zelk2716e.h"
 
 namespace {
@@ -58,13 +57,13 @@ const char* RuleName(zelk::WriteRule r) {
 }
 
 struct Named {
-    const char* name;
+    std::string name;
     long long value;
 };
 
 void Group(std::string& o, const char* comment, const std::vector<Named>& items) {
     o += "\n# " + std::string(comment) + "\n";
-    for (const Named& n : items) o += std::string(n.name) + " = " + std::to_string(n.value) + "\n";
+    for (const Named& n : items) o += n.name + " = " + std::to_string(n.value) + "\n";
 }
 
 }  // namespace
@@ -103,18 +102,9 @@ int main(int argc, char** argv) {
           {{"MEASURE_IDLE", ZELK_MEASURE_IDLE}, {"MEASURE_RUNNING", ZELK_MEASURE_RUNNING},
            {"MEASURE_CONVERTING", ZELK_MEASURE_CONVERTING}, {"MEASURE_NO_DATA", ZELK_MEASURE_NO_DATA},
            {"MEASURE_COMMAND_FAILED", ZELK_MEASURE_COMMAND_FAILED}, {"MEASURE_FILE_FAILED", ZELK_MEASURE_FILE_FAILED}});
-    Group(o, "Device status codes (channel 98) and a channel's own statuses.",
-          {{"STATUS_OK", ZELK_STATUS_OK}, {"STATUS_LIBRARY_ALLOC", ZELK_STATUS_LIBRARY_ALLOC},
-           {"STATUS_LIBRARY_POINTER", ZELK_STATUS_LIBRARY_POINTER}, {"STATUS_LIBRARY_DATA", ZELK_STATUS_LIBRARY_DATA},
-           {"STATUS_PARAMETER_FILE", ZELK_STATUS_PARAMETER_FILE}, {"STATUS_MODULE_NOT_FOUND", ZELK_STATUS_MODULE_NOT_FOUND},
-           {"STATUS_REAL_VALUE", ZELK_STATUS_REAL_VALUE}, {"STATUS_WINDOW", ZELK_STATUS_WINDOW},
-           {"STATUS_NO_USB_MODULE", ZELK_STATUS_NO_USB_MODULE}, {"STATUS_D2XX_CALL", ZELK_STATUS_D2XX_CALL},
-           {"STATUS_OPEN", ZELK_STATUS_OPEN}, {"STATUS_MODULE_RESTART", ZELK_STATUS_MODULE_RESTART},
-           {"STATUS_COMMAND", ZELK_STATUS_COMMAND}, {"STATUS_LINK_SYNC", ZELK_STATUS_LINK_SYNC},
-           {"STATUS_LINK_TIMEOUT", ZELK_STATUS_LINK_TIMEOUT}, {"STATUS_DISK", ZELK_STATUS_DISK},
-           {"STATUS_UNSUPPORTED_MODULE", ZELK_STATUS_UNSUPPORTED_MODULE},
-           {"STATUS_CHANNEL_UNUSED", ZELK_STATUS_CHANNEL_UNUSED},
-           {"STATUS_CHANNEL_UNDEFINED", ZELK_STATUS_CHANNEL_UNDEFINED}});
+    std::vector<Named> statuses;
+    for (const StatusRow& r : kStatusTable) statuses.push_back({std::string("STATUS_") + r.name, Code(r.code)});
+    Group(o, "Device status codes (channel 98) and a channel's own statuses.", statuses);
     Group(o, "Window functions (DriverProc).",
           {{"WINDOW_HIDE", ZELK_WINDOW_HIDE}, {"WINDOW_SHOW", ZELK_WINDOW_SHOW}, {"WINDOW_MINIMIZE", ZELK_WINDOW_MINIMIZE},
            {"WINDOW_RESTORE", ZELK_WINDOW_RESTORE}, {"WINDOW_FOCUS", ZELK_WINDOW_FOCUS},
@@ -126,11 +116,12 @@ int main(int argc, char** argv) {
     for (int i = 0; i < kStatusTextCount; ++i) o += "    " + Quoted(text::Cp1250ToUtf8(StatusTexts[i])) + ",\n";
     o += ")\n";
     o += "# English glosses of the status codes.\nGLOSSES = {\n";
+    // Every place among the standard texts, then the codes whose text sits in one of them.
     std::vector<int> codes;
     for (int i = 0; i < kStatusTextCount; ++i) codes.push_back(i);
-    codes.push_back(kChannelStatusUnused);
-    codes.push_back(kChannelStatusUndefined);
-    for (int c : codes) o += "    " + std::to_string(c) + ": " + Quoted(tool::StatusGloss(c)) + ",\n";
+    for (const StatusRow& r : kStatusTable)
+        if (r.textSlot >= 0) codes.push_back(Code(r.code));
+    for (int c : codes) o += "    " + std::to_string(c) + ": " + Quoted(StatusGloss(c)) + ",\n";
     o += "}\n";
 
     o += "\n# Full scale in volts by range code 0..15 (the module measures with the code AND 7).\nFULL_SCALE = (";

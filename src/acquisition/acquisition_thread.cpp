@@ -6,6 +6,7 @@
 #include "acquisition/acquisition.h"
 #include "acquisition/measurement.h"
 #include "config/log.h"
+#include "config/status_texts.h"
 #include "core/Pomocny.h"
 #include "usb/Vorna_FTD201.h"
 
@@ -21,7 +22,7 @@ constexpr uint32_t kSafetyWakeMs = 250;
 
 void Tud(TData* d, const char* marker) { WriteLog(d, marker, 3); }
 
-bool StatusOk(const TData& d) { return DeviceStatusCode(d) == 0; }
+bool StatusOk(const TData& d) { return DeviceStatusCode(d) == Code(Status::Ok); }
 
 // How long the thread may wait before its next pass when nobody wakes it: the upload
 // cadence while a measurement runs, the time to the next re-open while the device status is

@@ -21,17 +21,15 @@ namespace zelk {
 namespace {
 
 constexpr size_t kUploadBufferBytes = 38000;
-constexpr uint8_t kStatusD2xx = 10;
-constexpr uint8_t kStatusCommand = 13;
-constexpr uint8_t kStatusDisk = 16;
 
 const char* RecordFileErrorText() { return "Chyba ukládání naměřených dat"_cp; }
 
 bool ModuleUsable(const TData* d) { return d->Device.HandleValid.load() != 0 && d->Device.ModuleReady.load() != 0; }
 
-void CommandFailed(TData* d, const char* tagAndMarker, const std::string& err) {
-    SetDeviceStatus(*d, kStatusCommand, StatusText(kStatusCommand, err));
-    WriteLog(d, std::string(tagAndMarker) + err, 1);
+void CommandFailed(TData* d, const char* tagAndMarker, const usb::LinkError& e) {
+    const usb::LinkReport r = usb::Describe(e);
+    SetDeviceStatus(*d, r.status, r.statusText);
+    WriteLog(d, tagAndMarker + r.detail, 1);
 }
 
 // Every end of a measurement closes its record file, so that the file is complete for the
@@ -57,16 +55,19 @@ void RecordFileFailed(TData* d, const char* tagAndMarker) {
     CloseRecordFile(d);
     d->Device.RecordFileOk = 0;
     WriteLog(d, std::string(tagAndMarker) + RecordFileErrorText(), 1);
-    SetDeviceStatus(*d, kStatusDisk, StatusText(kStatusDisk, RecordFileErrorText()));
+    SetDeviceStatus(*d, Status::Disk, StatusText(Status::Disk, RecordFileErrorText()));
     d->Device.MeasurementRunning = 0;
     SetMeasurementStatus(*d, ZELK_MEASURE_FILE_FAILED);
 }
 
 void D2xxFailed(TData* d, const char* tagAndMarker, const char* function, usb::FT_STATUS s) {
     CloseRecordFile(d);
-    const std::string err = std::string("Chyba ") + function + " (ftStatus=" + text::Hex8(s) + ")";
-    WriteLog(d, std::string(tagAndMarker) + err, 1);
-    SetDeviceStatus(*d, kStatusD2xx, StatusText(kStatusD2xx, err));
+    usb::LinkError e{usb::LinkFault::StreamCall, usb::LinkStep::Stream};
+    e.function = function;
+    e.ftStatus = s;
+    const usb::LinkReport r = usb::Describe(e);
+    WriteLog(d, tagAndMarker + r.detail, 1);
+    SetDeviceStatus(*d, r.status, r.statusText);
     d->Device.MeasurementRunning = 0;
     SetMeasurementStatus(*d, ZELK_MEASURE_COMMAND_FAILED);
 }
@@ -153,23 +154,23 @@ void StartMeasurement(TData* d) {
         serial = z.SerialNumber;
     }
     const usb::D2xxApi& api = *d->D2xx;
-    std::string err;
     WriteLog(d, "Z_SS (3)", 3);
-    if (!usb::ModuleReset(api, z.Handle, err)) {
-        CommandFailed(d, "Z_SS (3a) ", err);
+    if (const usb::LinkResult r = usb::ModuleReset(api, z.Handle); !r.ok()) {
+        CommandFailed(d, "Z_SS (3a) ", r.error());
         SetMeasurementStatus(*d, ZELK_MEASURE_COMMAND_FAILED);
         return;
     }
     WriteLog(d, "Z_SS (4)", 3);
-    if (!usb::ModuleWriteLong(api, z.Handle, 0, err)) {
-        CommandFailed(d, "Z_SS (4a) ", err);
+    if (const usb::LinkResult r = usb::ModuleWriteLong(api, z.Handle, 0); !r.ok()) {
+        CommandFailed(d, "Z_SS (4a) ", r.error());
         SetMeasurementStatus(*d, ZELK_MEASURE_COMMAND_FAILED);
         return;
     }
     WriteLog(d, "Z_SS (5)", 3);
     usb::TimerConfigBlock block{};
-    if (!usb::ModuleReadConfig(api, z.Handle, static_cast<uint32_t>(d->Cfg.UsbTimeout), block, err)) {
-        CommandFailed(d, "Z_SS (5a) ", err);
+    if (const usb::LinkResult r = usb::ModuleReadConfig(api, z.Handle, static_cast<uint32_t>(d->Cfg.UsbTimeout), block);
+        !r.ok()) {
+        CommandFailed(d, "Z_SS (5a) ", r.error());
         SetMeasurementStatus(*d, ZELK_MEASURE_COMMAND_FAILED);
         return;
     }
@@ -181,8 +182,8 @@ void StartMeasurement(TData* d) {
     }
     block = ConfigBlockOf(s);
     WriteLog(d, "Z_SS (6)", 3);
-    if (!usb::ModuleWriteConfig(api, z.Handle, block, err)) {
-        CommandFailed(d, "Z_SS (6a) ", err);
+    if (const usb::LinkResult r = usb::ModuleWriteConfig(api, z.Handle, block); !r.ok()) {
+        CommandFailed(d, "Z_SS (6a) ", r.error());
         SetMeasurementStatus(*d, ZELK_MEASURE_COMMAND_FAILED);
         return;
     }
@@ -202,9 +203,9 @@ void StartMeasurement(TData* d) {
     z.RecordFileOk = 1;
     z.RecordFileSyncTick = plat::TickCount();
     WriteLog(d, "Z_SS (8)", 3);
-    if (!usb::ModuleStart(api, z.Handle, err)) {
+    if (const usb::LinkResult r = usb::ModuleStart(api, z.Handle); !r.ok()) {
         CloseRecordFile(d);
-        CommandFailed(d, "Z_SS (7a) ", err);
+        CommandFailed(d, "Z_SS (7a) ", r.error());
         return;
     }
     z.StoredRecordCount = 0;
@@ -217,12 +218,11 @@ void StartMeasurement(TData* d) {
 
 void StopMeasurement(TData* d) {
     TZarizeni& z = d->Device;
-    std::string err;
     WriteLog(d, "Z_SS (10)", 3);
-    const bool reset = usb::ModuleReset(*d->D2xx, z.Handle, err);
+    const usb::LinkResult reset = usb::ModuleReset(*d->D2xx, z.Handle);
     CloseRecordFile(d);
-    if (!reset) {
-        CommandFailed(d, "Z_SS (10a) ", err);
+    if (!reset.ok()) {
+        CommandFailed(d, "Z_SS (10a) ", reset.error());
         return;
     }
     const bool handedOver = HandOverIfPending(d, "Z_SS (11)");
@@ -318,11 +318,10 @@ void UploadRecords(TData* d) {
     if (queued < r - partial) {
         if (elapsed > d->Cfg.UsbTimeout) {
             WriteLog(d, "UD (10)", 3);
-            std::string err;
-            const bool reset = usb::ModuleReset(api, z.Handle, err);
+            const usb::LinkResult reset = usb::ModuleReset(api, z.Handle);
             CloseRecordFile(d);
-            if (!reset) {
-                CommandFailed(d, "UD (10a) ", err);
+            if (!reset.ok()) {
+                CommandFailed(d, "UD (10a) ", reset.error());
                 z.MeasurementRunning = 0;
                 SetMeasurementStatus(*d, ZELK_MEASURE_COMMAND_FAILED);
                 return;
@@ -381,11 +380,10 @@ void UploadRecords(TData* d) {
 
     if (limit != 0 && stored + records >= limit) {
         WriteLog(d, "UD (2)", 3);
-        std::string err;
-        const bool reset = usb::ModuleReset(api, z.Handle, err);
+        const usb::LinkResult reset = usb::ModuleReset(api, z.Handle);
         CloseRecordFile(d);
-        if (!reset) {
-            CommandFailed(d, "UD (2a) ", err);
+        if (!reset.ok()) {
+            CommandFailed(d, "UD (2a) ", reset.error());
             return;
         }
         const bool handedOver = HandOverIfPending(d, "UD (3)");

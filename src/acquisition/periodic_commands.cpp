@@ -10,18 +10,17 @@
 namespace zelk {
 namespace {
 
-constexpr uint8_t kCommandError = 13;
-
 bool ModuleUsable(const TData& d) { return d.Device.ModuleReady != 0 && d.Device.HandleValid != 0; }
 
 void Log(TData* d, const char* tag, const std::string& marker, uint8_t level) {
     WriteLog(d, std::string(tag) + marker, level);
 }
 
-// A failed command: status 13 with the link text, and the marker with the link text.
-void CommandFailed(TData* d, const char* tag, const char* marker, const std::string& linkError) {
-    SetDeviceStatus(*d, kCommandError, StatusText(kCommandError, linkError));
-    Log(d, tag, std::string(marker) + linkError, 1);
+// A failed command: the status with the link text, and the marker with the link text.
+void CommandFailed(TData* d, const char* tag, const char* marker, const usb::LinkError& e) {
+    const usb::LinkReport r = usb::Describe(e);
+    SetDeviceStatus(*d, r.status, r.statusText);
+    Log(d, tag, marker + r.detail, 1);
 }
 
 // One of the output family: flag check, readiness check, one command.
@@ -35,9 +34,8 @@ void RunOutputCommand(TData* d, const char* tag, std::atomic<uint8_t>& flag, Sen
         return;
     }
     Log(d, tag, "(1)", 3);
-    std::string err;
-    if (!send(err)) {
-        CommandFailed(d, tag, "(1a) ", err);
+    if (const usb::LinkResult r = send(); !r.ok()) {
+        CommandFailed(d, tag, "(1a) ", r.error());
         return;
     }
     Log(d, tag, "(99)", 2);
@@ -68,12 +66,11 @@ void ReadInputs(TData* d) {
     const usb::D2xxApi& api = *d->D2xx;
     const usb::FT_HANDLE h = d->Device.Handle;
     const auto timeout = static_cast<uint32_t>(d->Cfg.UsbTimeout);
-    std::string err;
 
     Log(d, tag, "(1)", 3);
     usb::TimerConfigBlock current{};
-    if (!usb::ModuleReadConfig(api, h, timeout, current, err)) {
-        CommandFailed(d, tag, "(1a) ", err);
+    if (const usb::LinkResult r = usb::ModuleReadConfig(api, h, timeout, current); !r.ok()) {
+        CommandFailed(d, tag, "(1a) ", r.error());
         return;
     }
 
@@ -85,15 +82,15 @@ void ReadInputs(TData* d) {
         physInput = d->Device.Settings.PhysInput;
         rangeCode = d->Device.Settings.RangeCode;
     }
-    if (!usb::ModuleWriteConfig(api, h, usb::StandardConfig(physInput, rangeCode), err)) {
-        CommandFailed(d, tag, "(2a) ", err);
+    if (const usb::LinkResult r = usb::ModuleWriteConfig(api, h, usb::StandardConfig(physInput, rangeCode)); !r.ok()) {
+        CommandFailed(d, tag, "(2a) ", r.error());
         return;
     }
 
     Log(d, tag, "(3)", 3);
     usb::InputBlock block{};
-    if (!usb::ModuleReadInputs(api, h, timeout, block, err)) {
-        CommandFailed(d, tag, "(3a) ", err);
+    if (const usb::LinkResult r = usb::ModuleReadInputs(api, h, timeout, block); !r.ok()) {
+        CommandFailed(d, tag, "(3a) ", r.error());
         return;
     }
 
@@ -103,28 +100,28 @@ void ReadInputs(TData* d) {
     DecodeInputBlock(d, block.data(), rangeCode);
 
     Log(d, tag, "(99)", 2);
-    SetDeviceStatus(*d, 0, StatusTexts[0]);
+    SetDeviceStatus(*d, Status::Ok);
 }
 
 void WriteDigitalOutput(TData* d) {
     if (d == nullptr) return;
-    RunOutputCommand(d, "Z_DO ", d->Device.ReqDigitalOut, [d](std::string& err) {
+    RunOutputCommand(d, "Z_DO ", d->Device.ReqDigitalOut, [d] {
         const auto bit = static_cast<uint8_t>(d->Device.DoutValue & 1u);
-        return usb::ModuleWriteOutput(*d->D2xx, d->Device.Handle, 0, bit, err);
+        return usb::ModuleWriteOutput(*d->D2xx, d->Device.Handle, 0, bit);
     });
 }
 
 void PresetCounter0(TData* d) {
     if (d == nullptr) return;
-    RunOutputCommand(d, "Z_P_CN0 ", d->Device.ReqCnt0Preset, [d](std::string& err) {
-        return usb::ModuleWriteCounter(*d->D2xx, d->Device.Handle, 0, PresetOf(d, 82), err);
+    RunOutputCommand(d, "Z_P_CN0 ", d->Device.ReqCnt0Preset, [d] {
+        return usb::ModuleWriteCounter(*d->D2xx, d->Device.Handle, 0, PresetOf(d, 82));
     });
 }
 
 void PresetCounter1(TData* d) {
     if (d == nullptr) return;
-    RunOutputCommand(d, "Z_P_CN1 ", d->Device.ReqCnt1Preset, [d](std::string& err) {
-        return usb::ModuleWriteCounter(*d->D2xx, d->Device.Handle, 1, PresetOf(d, 83), err);
+    RunOutputCommand(d, "Z_P_CN1 ", d->Device.ReqCnt1Preset, [d] {
+        return usb::ModuleWriteCounter(*d->D2xx, d->Device.Handle, 1, PresetOf(d, 83));
     });
 }
 

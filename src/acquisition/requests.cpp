@@ -1,6 +1,7 @@
 // Finishing of channel requests and the status channels, shared by every pass.
 #include "acquisition/acquisition.h"
 #include "config/numtext.h"
+#include "config/status_texts.h"
 #include "core/Pomocny.h"
 #include "zelk2716e.h"
 
@@ -55,7 +56,7 @@ void TakeBatchIntoPass(TData* d, uint8_t batch) {
 }
 
 void SetStatusChannelValue(uint32_t ch, TJedenKanal& c, const StatusPair& status) {
-    const uint8_t failed = status.code != 0 ? 1 : 0;
+    const uint8_t failed = status.code != Code(Status::Ok) ? 1 : 0;
     if (ch == ZELK_CH_DEVICE_FAULT) {
         c.LongValue = failed;
         c.RealValue = failed;

@@ -42,7 +42,7 @@ void ReadInteger(const ini::IniFile& f, KeyId id, T& field, int channel = 0) {
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
 
 bool Read(const char* path, TCFG& cfg, std::string& message) {
-    message = StatusTexts[4];
+    message = StatusText(Status::ParameterFile);
     if (path == nullptr) return false;
 
     // 1. A bare file name is looked for beside the host's executable.
@@ -158,7 +158,7 @@ bool Read(const char* path, TCFG& cfg, std::string& message) {
 
     // 15.-16.
     for (int ch = ZELK_CH_DEVICE_FAULT; ch <= ZELK_CH_DEVICE_TEXT; ++ch) cfg.ChannelName[ch] = "Status zařízení"_cp;
-    message = StatusTexts[0];
+    message = StatusText(Status::Ok);
     return true;
 }
 
@@ -170,7 +170,7 @@ bool ReadParameterFile(const char* path, TCFG& cfg, std::string& message) {
     } catch (...) {
         // Out of memory on an absurd file: the file is not usable.
         try {
-            message = StatusTexts[4];
+            message = StatusText(Status::ParameterFile);
         } catch (...) {
         }
         return false;

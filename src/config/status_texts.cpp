@@ -1,32 +1,20 @@
 #include "config/status_texts.h"
 
-#include "config/text.h"
-
 namespace zelk {
 
-const char* const StatusTexts[kStatusTextCount] = {
-    "V pořádku"_cp,
-    "Chyba knihovny (nelze vytvořit datovou strukturu)"_cp,
-    "Chyba knihovny (neplatný pointer)"_cp,
-    "Chyba knihovny (neplatná data)"_cp,
-    "Chybný parametrický soubor"_cp,
-    "Kanál nepoužit"_cp,
-    "Kanál nedefinován"_cp,
-    "Chybná REAL hodnota kanálu"_cp,
-    "Nelze vytvořit okno ovladače"_cp,
-    "Nenalezen USB modul"_cp,
-    "Chyba volání funkce knihovny FTDI "_cp,
-    "Chyba otevření USB modulu"_cp,
-    "Chyba USB modulu (restart)"_cp,
-    "Chyba povelu"_cp,
-    "Chyba synchronizace dat USB linky"_cp,
-    "Timeout USB linky"_cp,
-    "Chyba přístupu na disk"_cp,
-    "Zadaný ZELK modul není ovladačem podporován"_cp,
-};
+const StatusRow* FindStatus(int32_t code) {
+    for (const StatusRow& r : kStatusTable)
+        if (Code(r.code) == code) return &r;
+    for (const StatusRow& r : kStatusTable)
+        if (r.textSlot >= 0 && r.textSlot == code) return &r;
+    return nullptr;
+}
 
-std::string StatusText(uint8_t code) { return code < kStatusTextCount ? StatusTexts[code] : std::string(); }
+std::string StatusText(Status s, const std::string& detail) { return std::string(StatusText(s)) + " - " + detail; }
 
-std::string StatusText(uint8_t code, const std::string& detail) { return StatusText(code) + " - " + detail; }
+const char* StatusGloss(int32_t code) {
+    const StatusRow* r = FindStatus(code);
+    return r ? r->gloss : "";
+}
 
 }  // namespace zelk

@@ -23,6 +23,8 @@
 
 namespace zelk {
 
+enum class Status : uint8_t;
+
 constexpr int kChannelCount = ZELK_CHANNEL_COUNT;
 constexpr int kAnalogCount = ZELK_CH_AIN_LAST - ZELK_CH_AIN0 + 1;
 constexpr int kSettleCount = ZELK_CH_SETTLE_LAST - ZELK_CH_SETTLE0 + 1;  // one settle time per range
@@ -358,6 +360,9 @@ struct StatusPair {
     std::string text;
 };
 void SetDeviceStatus(TData& d, uint8_t code, const std::string& text);
+// The code with the given text, or with its table text (config/status_texts.h).
+void SetDeviceStatus(TData& d, Status code, const std::string& text);
+void SetDeviceStatus(TData& d, Status code);
 StatusPair GetDeviceStatus(const TData& d);
 uint8_t DeviceStatusCode(const TData& d);
 

@@ -21,8 +21,9 @@ void BuildChannelTable(TData& d) {
         c.Defined = IsDefinedChannel(ch) ? 1 : 0;
         c.Finished = 1;
         c.TextValue = "0";
-        c.Status = c.Defined ? kChannelStatusUnused : kChannelStatusUndefined;
-        c.StatusText = StatusTexts[c.Defined ? 5 : 6];
+        const Status s = c.Defined ? Status::ChannelUnused : Status::ChannelUndefined;
+        c.Status = Code(s);
+        c.StatusText = StatusText(s);
     }
 }
 

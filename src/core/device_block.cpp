@@ -1,5 +1,6 @@
 #include "config/log.h"
 #include "config/numtext.h"
+#include "config/status_texts.h"
 #include "config/text.h"
 #include "core/Pomocny.h"
 #include "zelk2716e.h"
@@ -81,6 +82,10 @@ void SetDeviceStatus(TData& d, uint8_t code, const std::string& text) {
     d.Device.DeviceStatus = code;
     d.Device.DeviceStatusText = text;
 }
+
+void SetDeviceStatus(TData& d, Status code, const std::string& text) { SetDeviceStatus(d, Code(code), text); }
+
+void SetDeviceStatus(TData& d, Status code) { SetDeviceStatus(d, Code(code), StatusText(code)); }
 
 StatusPair GetDeviceStatus(const TData& d) {
     std::lock_guard<std::mutex> g(d.StatusLock);

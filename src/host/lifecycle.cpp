@@ -60,7 +60,7 @@ bool InitInstance(TData* d, const char* paramFile, int32_t msgMax, char* msgBuf,
     if (IsRunning(*d)) StopInstance(d);
     ClearLeftovers(d);
     if (d->AcqThread) {
-        CopyBounded(StatusTexts[1], msgBuf, msgMax);
+        CopyBounded(StatusText(Status::LibraryAlloc), msgBuf, msgMax);
         return false;
     }
 
@@ -95,8 +95,8 @@ bool InitInstance(TData* d, const char* paramFile, int32_t msgMax, char* msgBuf,
     TForm1* w = CreateDriverWindow(d);
     if (w == nullptr) {
         d->WindowCreated = 0;
-        WriteLog(d, StatusTexts[8], 0);
-        CopyBounded(StatusTexts[8], msgBuf, msgMax);
+        WriteLog(d, StatusText(Status::Window), 0);
+        CopyBounded(StatusText(Status::Window), msgBuf, msgMax);
         return false;
     }
     d->Window.reset(w);
@@ -120,7 +120,7 @@ bool InitInstance(TData* d, const char* paramFile, int32_t msgMax, char* msgBuf,
         // so a failed Init leaves none running.
         ClearLeftovers(d);
         d->Timing.Release();
-        CopyBounded(StatusTexts[1], msgBuf, msgMax);
+        CopyBounded(StatusText(Status::LibraryAlloc), msgBuf, msgMax);
         return false;
     }
 
@@ -189,13 +189,13 @@ uint8_t Init(void* instance, uint32_t, const char* paramFile, int32_t msgMax, ch
     TData* d = call.get();
     try {
         if (d == nullptr) {
-            CopyBounded(StatusTexts[2], msgBuf, msgMax);
+            CopyBounded(StatusText(Status::LibraryPointer), msgBuf, msgMax);
             return 0;
         }
         // The notification thread cannot replace itself; nor can a call that meets another
         // Init or Done under way (the host's window procedure while Done waits on this thread).
         if (CallbackIsCurrent(*d) || !TakeBusy(d, Lifetime::Busy)) {
-            CopyBounded(StatusTexts[1], msgBuf, msgMax);
+            CopyBounded(StatusText(Status::LibraryAlloc), msgBuf, msgMax);
             return 0;
         }
     } catch (...) {
@@ -206,7 +206,7 @@ uint8_t Init(void* instance, uint32_t, const char* paramFile, int32_t msgMax, ch
         ok = InitInstance(d, paramFile, msgMax, msgBuf, userValue, callback);
     } catch (...) {
         try {
-            CopyBounded(StatusTexts[1], msgBuf, msgMax);
+            CopyBounded(StatusText(Status::LibraryAlloc), msgBuf, msgMax);
         } catch (...) {
         }
     }
@@ -214,7 +214,7 @@ uint8_t Init(void* instance, uint32_t, const char* paramFile, int32_t msgMax, ch
         if (!FinishBusy(d, Lifetime::Busy, ok ? Lifetime::Running : Lifetime::Made)) {
             // DisposeDriver came while Init ran (from the host's window procedure): the
             // instance is gone.
-            CopyBounded(StatusTexts[2], msgBuf, msgMax);
+            CopyBounded(StatusText(Status::LibraryPointer), msgBuf, msgMax);
             return 0;
         }
     } catch (...) {

@@ -1,6 +1,7 @@
 // OutputRequest, OutputRequestCompleted, OutputFinalized.
 #include "acquisition/acquisition.h"
 #include "config/numtext.h"
+#include "config/status_texts.h"
 #include "core/channel_map.h"
 #include "host/host_internal.h"
 
@@ -105,7 +106,7 @@ void DoOutputRequest(TData* d, uint32_t ch, const ZelkValue& value) {
     Log(d, kTagOR, "(1) ", 3);
 
     const StatusPair status = GetDeviceStatus(*d);
-    if (status.code != 0) {
+    if (status.code != Code(Status::Ok)) {
         // Module missing or in error: the value is dropped, the request finished at once.
         Log(d, kTagOR, "(3) ", 3);
         {

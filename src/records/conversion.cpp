@@ -44,7 +44,7 @@ const char* ConversionErrorText() { return "Chyba převodu naměřených dat do 
 // for a record file that could not be written.
 void ConversionFailed(TData* d) {
     WriteLog(d, std::string("TKS 1a ") + ConversionErrorText(), 1);
-    SetDeviceStatus(*d, ZELK_STATUS_DISK, StatusText(ZELK_STATUS_DISK, ConversionErrorText()));
+    SetDeviceStatus(*d, Status::Disk, StatusText(Status::Disk, ConversionErrorText()));
     SetMeasurementStatus(*d, ZELK_MEASURE_FILE_FAILED);
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "usb/d2xx.h"
+#include "usb/link_error.h"
 
 namespace zelk {
 struct TData;
@@ -23,24 +24,24 @@ constexpr int kIdentSize = 16;
 using TimerConfigBlock = std::array<uint8_t, kTimerConfigSize>;
 using InputBlock = std::array<uint8_t, kInputBlockSize>;
 
-// Link framing and transfer. Each returns success; `err` gets "V pořádku" or the failure text.
-bool ResetLink(const D2xxApi& api, FT_HANDLE h, std::string& err);
-bool SendCommand(const D2xxApi& api, FT_HANDLE h, uint8_t code, uint8_t count, const LinkBuffer& data, std::string& err);
-bool ExchangeCommand(const D2xxApi& api, FT_HANDLE h, uint32_t timeoutMs, uint8_t code, std::string& err, bool rawReply,
-                     LinkBuffer& buffer, uint8_t& count);
+// Link framing and transfer. Each returns success or what failed (usb/link_error.h).
+LinkResult ResetLink(const D2xxApi& api, FT_HANDLE h);
+LinkResult SendCommand(const D2xxApi& api, FT_HANDLE h, uint8_t code, uint8_t count, const LinkBuffer& data);
+LinkResult ExchangeCommand(const D2xxApi& api, FT_HANDLE h, uint32_t timeoutMs, uint8_t code, bool rawReply,
+                           LinkBuffer& buffer, uint8_t& count);
 // The packet that SendCommand writes (code, four length nibbles, two nibbles per byte).
 int BuildPacket(uint8_t code, uint8_t count, const uint8_t* data, uint8_t* packet, int capacity);
 
-// Module commands 0x80..0x93.
-bool ModuleReset(const D2xxApi& api, FT_HANDLE h, std::string& err);
-bool ModuleIdentify(const D2xxApi& api, FT_HANDLE h, uint32_t timeoutMs, std::string& ident, std::string& err);
-bool ModuleWriteLong(const D2xxApi& api, FT_HANDLE h, uint32_t value, std::string& err);
-bool ModuleReadConfig(const D2xxApi& api, FT_HANDLE h, uint32_t timeoutMs, TimerConfigBlock& block, std::string& err);
-bool ModuleWriteConfig(const D2xxApi& api, FT_HANDLE h, const TimerConfigBlock& block, std::string& err);
-bool ModuleReadInputs(const D2xxApi& api, FT_HANDLE h, uint32_t timeoutMs, InputBlock& block, std::string& err);
-bool ModuleStart(const D2xxApi& api, FT_HANDLE h, std::string& err);
-bool ModuleWriteOutput(const D2xxApi& api, FT_HANDLE h, uint8_t first, uint8_t value, std::string& err);
-bool ModuleWriteCounter(const D2xxApi& api, FT_HANDLE h, uint8_t counter, uint16_t preset, std::string& err);
+// Module commands 0x80..0x93. Results are handed back only on success.
+LinkResult ModuleReset(const D2xxApi& api, FT_HANDLE h);
+LinkResult ModuleIdentify(const D2xxApi& api, FT_HANDLE h, uint32_t timeoutMs, std::string& ident);
+LinkResult ModuleWriteLong(const D2xxApi& api, FT_HANDLE h, uint32_t value);
+LinkResult ModuleReadConfig(const D2xxApi& api, FT_HANDLE h, uint32_t timeoutMs, TimerConfigBlock& block);
+LinkResult ModuleWriteConfig(const D2xxApi& api, FT_HANDLE h, const TimerConfigBlock& block);
+LinkResult ModuleReadInputs(const D2xxApi& api, FT_HANDLE h, uint32_t timeoutMs, InputBlock& block);
+LinkResult ModuleStart(const D2xxApi& api, FT_HANDLE h);
+LinkResult ModuleWriteOutput(const D2xxApi& api, FT_HANDLE h, uint8_t first, uint8_t value);
+LinkResult ModuleWriteCounter(const D2xxApi& api, FT_HANDLE h, uint8_t counter, uint16_t preset);
 
 // The standard configuration: 16 scan entries from the analog settings, period 2000 ticks,
 // everything enabled, settle bytes 0, 0, 0, 0, 3, 8.

@@ -35,8 +35,7 @@ void CloseModule(TData* d, DeviceReset what) {
     z.ModuleReady = 0;
 
     WriteLog(d, "ZZ (1)", 3);
-    std::string err;
-    usb::ModuleReset(api, z.Handle, err);
+    static_cast<void>(usb::ModuleReset(api, z.Handle));  // the block is reset whatever the module answers
 
     WriteLog(d, "ZZ (2)", 3);
     if (z.HandleValid) usb::call::Close(api, z.Handle);

@@ -18,14 +18,20 @@ constexpr uint32_t kStopPauseMs = 300;
 
 void Log(TData* d, const std::string& text, uint8_t level) { WriteLog(d, "OZ " + text, level); }
 
-void Fail(TData* d, uint8_t code, const std::string& statusText, const std::string& logLine) {
+void Fail(TData* d, Status code, const std::string& statusText, const std::string& logLine) {
     SetDeviceStatus(*d, code, statusText);
     Log(d, logLine, 1);
 }
 
+// A step that failed with the table text alone: the log shows the marker and that text.
+void Fail(TData* d, Status code, const char* marker) {
+    Fail(d, code, StatusText(code), std::string(marker) + StatusText(code));
+}
+
 // A failure of a module command after the open: the status carries the link text, the log the text alone.
-void FailCommand(TData* d, const char* marker, const std::string& linkErr) {
-    Fail(d, 13, StatusText(13, linkErr), marker + linkErr);
+void FailCommand(TData* d, const char* marker, const LinkError& e) {
+    const LinkReport r = Describe(e);
+    Fail(d, r.status, r.statusText, marker + r.detail);
 }
 
 bool SupportedSerial(const std::string& serial) {
@@ -64,7 +70,7 @@ void OpenModule(TData* d) {
     const uint32_t timeout = d->Cfg.UsbTimeout > 0 ? static_cast<uint32_t>(d->Cfg.UsbTimeout) : 0u;
 
     if (!SupportedSerial(serial)) {
-        Fail(d, 17, StatusTexts[17], std::string("(0a) ") + StatusTexts[17]);
+        Fail(d, Status::UnsupportedModule, "(0a) ");
         return;
     }
 
@@ -72,15 +78,16 @@ void OpenModule(TData* d) {
     const std::string missing = call::MissingText(api);
     DWORD count = 0;
     if (!missing.empty()) {
-        Fail(d, 10, StatusTexts[10], std::string("(0c) ") + StatusTexts[10] + " - " + missing);
+        const std::string text = StatusText(Status::D2xxCall);
+        Fail(d, Status::D2xxCall, text, "(0c) " + text + " - " + missing);
         return;
     }
     if (call::ListDevices(api, &count, nullptr, FT_LIST_NUMBER_ONLY) != FT_OK) {
-        Fail(d, 10, StatusTexts[10], std::string("(0c) ") + StatusTexts[10]);
+        Fail(d, Status::D2xxCall, "(0c) ");
         return;
     }
     if (count == 0) {
-        Fail(d, 9, StatusTexts[9], std::string("(0b) ") + StatusTexts[9]);
+        Fail(d, Status::NoUsbModule, "(0b) ");
         return;
     }
 
@@ -101,43 +108,42 @@ void OpenModule(TData* d) {
         break;
     }
     if (z.DeviceIndex == 9999) {
-        Fail(d, 5, "Nenalezen požadovaný USB modul."_cp, "(1a)");
+        Fail(d, Status::ModuleNotFound, StatusText(Status::ModuleNotFound), "(1a)");
         return;
     }
 
     Log(d, "(2)", 3);
     std::string again;
     if (call::ListTextByIndex(api, z.DeviceIndex, FT_OPEN_BY_SERIAL_NUMBER, again) != FT_OK) {
-        Fail(d, 10, StatusTexts[10], std::string("(2a) ") + StatusTexts[10]);
+        Fail(d, Status::D2xxCall, "(2a) ");
         return;
     }
     FT_HANDLE h = InvalidHandle();
     if (call::Open(api, z.DeviceIndex, &h) != FT_OK) {
-        Fail(d, 10, StatusTexts[10], std::string("(2b) ") + StatusTexts[10]);
+        Fail(d, Status::D2xxCall, "(2b) ");
         return;
     }
     if (h == InvalidHandle()) {
-        Fail(d, 11, StatusTexts[11], std::string("(2c) ") + StatusTexts[11]);
+        Fail(d, Status::Open, "(2c) ");
         return;
     }
     z.Handle = h;
     z.HandleValid = 1;
-    std::string err;
-    if (!ResetLink(api, h, err)) {
-        const std::string text = StatusText(12, err);
-        Fail(d, 12, text, "(2d) " + text);
+    if (const LinkResult r = ResetLink(api, h); !r.ok()) {
+        const LinkReport report = Describe(r.error());
+        Fail(d, report.status, report.statusText, "(2d) " + report.statusText);
         return;
     }
 
     Log(d, "(3)", 3);
     const uint32_t start = plat::TickCount();
     while (plat::TickCount() - start <= kStopPauseMs) plat::SleepMs(1);
-    if (!ModuleReset(api, h, err)) return FailCommand(d, "(3a) ", err);
-    if (!ModuleWriteLong(api, h, 0, err)) return FailCommand(d, "(3b) ", err);
+    if (const LinkResult r = ModuleReset(api, h); !r.ok()) return FailCommand(d, "(3a) ", r.error());
+    if (const LinkResult r = ModuleWriteLong(api, h, 0); !r.ok()) return FailCommand(d, "(3b) ", r.error());
 
     Log(d, "(4)", 3);
     std::string ident;
-    if (!ModuleIdentify(api, h, timeout, ident, err)) return FailCommand(d, "(4a) ", err);
+    if (const LinkResult r = ModuleIdentify(api, h, timeout, ident); !r.ok()) return FailCommand(d, "(4a) ", r.error());
     {
         plat::LockGuard g(d->DataLock);
         z.ModuleType += "  (" + ident + ")";
@@ -146,7 +152,7 @@ void OpenModule(TData* d) {
 
     Log(d, "(5)", 3);
     TimerConfigBlock block{};
-    if (!ModuleReadConfig(api, h, timeout, block, err)) return FailCommand(d, "(5a) ", err);
+    if (const LinkResult r = ModuleReadConfig(api, h, timeout, block); !r.ok()) return FailCommand(d, "(5a) ", r.error());
     {
         plat::LockGuard g(d->DataLock);
         physInput = z.Settings.PhysInput;
@@ -155,9 +161,9 @@ void OpenModule(TData* d) {
     block = StandardConfig(physInput, rangeCode);
 
     Log(d, "(6)", 3);
-    if (!ModuleWriteConfig(api, h, block, err)) return FailCommand(d, "(6a) ", err);
+    if (const LinkResult r = ModuleWriteConfig(api, h, block); !r.ok()) return FailCommand(d, "(6a) ", r.error());
 
-    SetDeviceStatus(*d, 0, StatusTexts[0]);
+    SetDeviceStatus(*d, Status::Ok);
     z.ModuleReady = 1;
     z.MeasurementRunning = 0;
     Log(d, "(99)", 2);

@@ -138,7 +138,7 @@ void TForm1::VypisDiagnostikaKanalu() {
         Label[32].Caption = "---";
         Label[33].Caption = "---";
         Label[34].Caption = "---";
-        Label[35].Caption = StatusTexts[6];
+        Label[35].Caption = StatusText(Status::ChannelUndefined);
         return;
     }
     TJedenKanal c;

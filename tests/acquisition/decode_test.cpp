@@ -199,7 +199,7 @@ TEST(Requests, PendingBecomeProcessedThenFinishWithOneStatusPair) {
         d->Channels[83].Processed = 1;  // failed command, to be finished with the error
         d->Channels[83].Finished = 0;
     }
-    const std::string text = StatusText(13, "Timeout");
+    const std::string text = StatusText(Status::Command, "Timeout");
     SetDeviceStatus(*d, 13, text);
 
     MarkRequestsProcessed(d.get());

@@ -44,10 +44,10 @@ Diagnostics Diagnose(Session& s, uint32_t ch) {
 // finished in order, else the device status that the cycle finished with.
 int ChannelStatusCode(uint32_t ch, const std::string& text, int deviceStatus) {
     if (!IsDefinedChannel(ch)) return kChannelStatusUndefined;
-    if (text == Show(StatusTexts[5])) return kChannelStatusUnused;
+    if (text == Show(StatusText(Status::ChannelUnused))) return kChannelStatusUnused;
     // Channels the driver answers itself (the period, the device status) finish with the
     // status at their request, which may be 0 in a cycle whose module channels failed.
-    if (text == Show(StatusTexts[0])) return 0;
+    if (text == Show(StatusText(Status::Ok))) return Code(Status::Ok);
     return deviceStatus;
 }
 

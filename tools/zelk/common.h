@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "config/status_texts.h"
 #include "driver.h"
 #include "param_file.h"
-#include "status_gloss.h"
 
 namespace zelk::tool {
 
