@@ -3,6 +3,7 @@
 
 #include "config/text.h"
 #include "usb/Vorna_FTD201.h"
+#include "usb/protocol.h"
 
 namespace zelk::usb {
 
@@ -24,22 +25,22 @@ bool ReadBlock(const D2xxApi& api, FT_HANDLE h, uint32_t timeoutMs, uint8_t code
 }  // namespace
 
 bool ModuleReset(const D2xxApi& api, FT_HANDLE h, std::string& err) {
-    if (!SendData(api, h, 0x80, {}, err)) return false;
+    if (!SendData(api, h, kCmdReset, {}, err)) return false;
     return ResetLink(api, h, err);
 }
 
 bool ModuleIdentify(const D2xxApi& api, FT_HANDLE h, uint32_t timeoutMs, std::string& ident, std::string& err) {
     LinkBuffer buffer{};
-    if (!ReadBlock(api, h, timeoutMs, 0x81, true, buffer, err)) return false;
+    if (!ReadBlock(api, h, timeoutMs, kCmdIdentify, true, buffer, err)) return false;
     // Every byte is a character, whatever its value: 12 of name, 4 of version, nothing trimmed.
     const char* b = reinterpret_cast<const char*>(buffer.data());
-    ident = std::string(b, 12) + "  verze " + std::string(b + 12, 4);
+    ident = std::string(b, kIdentNameSize) + "  verze " + std::string(b + kIdentNameSize, kIdentVersionSize);
     err = "V pořádku"_cp;
     return true;
 }
 
 bool ModuleWriteLong(const D2xxApi& api, FT_HANDLE h, uint32_t value, std::string& err) {
-    return SendData(api, h, 0x83,
+    return SendData(api, h, kCmdWriteLong,
                     {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value >> 16),
                      static_cast<uint8_t>(value >> 24)},
                     err);
@@ -47,7 +48,7 @@ bool ModuleWriteLong(const D2xxApi& api, FT_HANDLE h, uint32_t value, std::strin
 
 bool ModuleReadConfig(const D2xxApi& api, FT_HANDLE h, uint32_t timeoutMs, TimerConfigBlock& block, std::string& err) {
     LinkBuffer buffer{};
-    if (!ReadBlock(api, h, timeoutMs, 0x84, false, buffer, err)) return false;
+    if (!ReadBlock(api, h, timeoutMs, kCmdReadConfig, false, buffer, err)) return false;
     std::copy_n(buffer.begin(), kTimerConfigSize, block.begin());
     err = "V pořádku"_cp;
     return true;
@@ -56,25 +57,25 @@ bool ModuleReadConfig(const D2xxApi& api, FT_HANDLE h, uint32_t timeoutMs, Timer
 bool ModuleWriteConfig(const D2xxApi& api, FT_HANDLE h, const TimerConfigBlock& block, std::string& err) {
     LinkBuffer data{};
     std::copy(block.begin(), block.end(), data.begin());
-    return SendCommand(api, h, 0x85, kTimerConfigSize, data, err);
+    return SendCommand(api, h, kCmdWriteConfig, kTimerConfigSize, data, err);
 }
 
 bool ModuleReadInputs(const D2xxApi& api, FT_HANDLE h, uint32_t timeoutMs, InputBlock& block, std::string& err) {
     LinkBuffer buffer{};
-    if (!ReadBlock(api, h, timeoutMs, 0x90, false, buffer, err)) return false;
+    if (!ReadBlock(api, h, timeoutMs, kCmdReadInputs, false, buffer, err)) return false;
     std::copy_n(buffer.begin(), kInputBlockSize, block.begin());
     err = "V pořádku"_cp;
     return true;
 }
 
-bool ModuleStart(const D2xxApi& api, FT_HANDLE h, std::string& err) { return SendData(api, h, 0x91, {}, err); }
+bool ModuleStart(const D2xxApi& api, FT_HANDLE h, std::string& err) { return SendData(api, h, kCmdStart, {}, err); }
 
 bool ModuleWriteOutput(const D2xxApi& api, FT_HANDLE h, uint8_t first, uint8_t value, std::string& err) {
-    return SendData(api, h, 0x92, {first, value}, err);
+    return SendData(api, h, kCmdWriteOutput, {first, value}, err);
 }
 
 bool ModuleWriteCounter(const D2xxApi& api, FT_HANDLE h, uint8_t counter, uint16_t preset, std::string& err) {
-    return SendData(api, h, 0x93, {counter, static_cast<uint8_t>(preset), static_cast<uint8_t>(preset >> 8)}, err);
+    return SendData(api, h, kCmdWriteCounter, {counter, static_cast<uint8_t>(preset), static_cast<uint8_t>(preset >> 8)}, err);
 }
 
 }  // namespace zelk::usb
