@@ -171,14 +171,15 @@ void Upload(TData* d) {
         // A measurement as a start leaves it, with a layout and counts from the input; no file.
         plat::LockGuard g(d->DataLock);
         MeasurementSnapshot& s = d->Snapshot;
-        s.SnapChannelCount = g_ctl.Range<int32_t>(0, 17);
-        s.SnapCnt0Enable = g_ctl.Byte() % 3;
-        s.SnapCnt1Enable = g_ctl.Byte() % 3;
-        s.SnapDinDoutEnable = g_ctl.Byte() % 3;
-        s.SnapRecordBytes = RecordBytesOf(std::clamp(s.SnapChannelCount, 1, kAnalogCount), s.SnapCnt0Enable,
-                                          s.SnapCnt1Enable, s.SnapDinDoutEnable);
-        s.SnapRecordLimit = g_ctl.Bool() ? 0 : g_ctl.I32();
-        for (auto& r : s.SnapRange) r = g_ctl.Byte() % 16;
+        s.Settings.TimerChannelCount = g_ctl.Range<int32_t>(0, 17);
+        s.Settings.Cnt0Enable = g_ctl.Byte() % 3;
+        s.Settings.Cnt1Enable = g_ctl.Byte() % 3;
+        s.Settings.DinDoutEnable = g_ctl.Byte() % 3;
+        s.RecordBytes =
+            RecordBytesOf(std::clamp<int32_t>(static_cast<int32_t>(s.Settings.TimerChannelCount), 1, kAnalogCount),
+                          s.Settings.Cnt0Enable, s.Settings.Cnt1Enable, s.Settings.DinDoutEnable);
+        s.RecordLimit = g_ctl.Bool() ? 0 : g_ctl.I32();
+        for (auto& r : s.Settings.RangeCode) r = g_ctl.Byte() % 16;
         z.StoredRecordCount = g_ctl.Bool() ? g_ctl.Range<uint32_t>(0, 1000)
                                                   : g_ctl.U32();
         z.RecordFileOk = 0;
@@ -189,7 +190,7 @@ void Upload(TData* d) {
     uint32_t limit;
     {
         plat::LockGuard g(d->DataLock);
-        limit = static_cast<uint32_t>(d->Snapshot.SnapRecordLimit);
+        limit = static_cast<uint32_t>(d->Snapshot.RecordLimit);
     }
     const uint64_t before = z.StoredRecordCount.load();
     UploadRecords(d);

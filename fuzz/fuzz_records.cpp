@@ -46,11 +46,11 @@ void Decode(ByteStream& in) {
     {
         plat::LockGuard g(d.DataLock);
         MeasurementSnapshot& s = d.Snapshot;
-        s.SnapChannelCount = in.Range<int32_t>(-2, 20);
-        s.SnapCnt0Enable = in.I32();
-        s.SnapCnt1Enable = in.I32();
-        s.SnapDinDoutEnable = in.I32();
-        for (auto& r : s.SnapRange) r = in.Byte();
+        s.Settings.TimerChannelCount = in.Range<int32_t>(-2, 20);
+        s.Settings.Cnt0Enable = in.I32();
+        s.Settings.Cnt1Enable = in.I32();
+        s.Settings.DinDoutEnable = in.I32();
+        for (auto& r : s.Settings.RangeCode) r = in.Byte();
         for (auto& r : d.Device.Settings.RangeCode) r = in.Byte();
         for (int k = 0; k < kAnalogCount; ++k) {
             d.Cfg.ChannelConstA[k] = Constant(in);
@@ -58,8 +58,9 @@ void Decode(ByteStream& in) {
         }
         // A running measurement's records are as long as the module makes them.
         if (measuring)
-            bytes = static_cast<size_t>(RecordBytesOf(std::clamp(s.SnapChannelCount, 1, kAnalogCount), s.SnapCnt0Enable,
-                                                      s.SnapCnt1Enable, s.SnapDinDoutEnable));
+            bytes = static_cast<size_t>(
+                RecordBytesOf(std::clamp<int32_t>(static_cast<int32_t>(s.Settings.TimerChannelCount), 1, kAnalogCount),
+                              s.Settings.Cnt0Enable, s.Settings.Cnt1Enable, s.Settings.DinDoutEnable));
     }
     d.Device.MeasurementRunning = measuring ? 1 : 0;
     const std::string record = in.Bytes(bytes);

@@ -5,6 +5,10 @@
 // while the driver's acquisition thread is inside a D2XX call. Time is lazy: whatever has
 // become due (replies after the latency, measurement records, transfer over the capped
 // link) is computed at each D2XX call or query from the bench clock.
+//
+// The simulator reads the wire protocol on its own (command codes, lengths, block layouts,
+// standard configuration) and does not include the driver's src/usb/protocol.h on purpose:
+// a misreading of the protocol on either side then fails a test instead of agreeing with itself.
 #pragma once
 #include <array>
 #include <chrono>

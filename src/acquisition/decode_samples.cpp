@@ -13,10 +13,10 @@ uint16_t Word(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8
 
 // Where each field sits in the buffer; a negative offset means the field is absent.
 struct Layout {
-    int analogCount = 16;
-    int cnt0 = 32;
-    int cnt1 = 34;
-    int din = 36;
+    int analogCount = kAnalogCount;
+    int cnt0 = usb::inblock::kCnt0;
+    int cnt1 = usb::inblock::kCnt1;
+    int din = usb::inblock::kDin;
     std::array<uint8_t, kAnalogCount> range{};
 };
 
@@ -60,14 +60,15 @@ void Decode(TData& d, const uint8_t* buf, const Layout& l, char separator) {
 Layout RecordLayout(const MeasurementSnapshot& s) {
     Layout l;
     // A count outside 0..16 would read past the record and write beyond the analog channels.
-    l.analogCount = std::clamp<int32_t>(s.SnapChannelCount, 0, kAnalogCount);
-    l.range = s.SnapRange;
+    const ModuleSettings& m = s.Settings;
+    l.analogCount = std::clamp<int32_t>(static_cast<int32_t>(m.TimerChannelCount), 0, kAnalogCount);
+    l.range = m.RangeCode;
     int offset = 2 * l.analogCount;
-    l.cnt0 = IsRecorded(s.SnapCnt0Enable) ? offset : -1;
+    l.cnt0 = IsRecorded(m.Cnt0Enable) ? offset : -1;
     if (l.cnt0 >= 0) offset += 2;
-    l.cnt1 = IsRecorded(s.SnapCnt1Enable) ? offset : -1;
+    l.cnt1 = IsRecorded(m.Cnt1Enable) ? offset : -1;
     if (l.cnt1 >= 0) offset += 2;
-    l.din = IsRecorded(s.SnapDinDoutEnable) ? offset : -1;
+    l.din = IsRecorded(m.DinDoutEnable) ? offset : -1;
     return l;
 }
 

@@ -20,7 +20,8 @@ namespace zelk {
 
 namespace {
 
-constexpr size_t kUploadBufferBytes = 38000;
+// 1000 of the longest records.
+constexpr size_t kUploadBufferBytes = 1000 * kMaxRecordBytes;
 
 const char* RecordFileErrorText() { return "Chyba ukládání naměřených dat"_cp; }
 
@@ -72,47 +73,16 @@ void D2xxFailed(TData* d, const char* tagAndMarker, const char* function, usb::F
     SetMeasurementStatus(*d, ZELK_MEASURE_COMMAND_FAILED);
 }
 
-uint16_t PeriodTicks(double periodUs) {
-    const double t = std::nearbyint(periodUs * 2.0);
-    if (!(t >= 50.0)) return 50;
-    if (t > 65535.0) return 65535;
-    return static_cast<uint16_t>(t);
-}
-
-usb::TimerConfigBlock ConfigBlockOf(const ModuleSettings& s) {
-    usb::TimerConfigBlock b{};
-    b[0] = static_cast<uint8_t>(s.TimerChannelCount);
-    for (int i = 0; i < kAnalogCount; ++i) b[1 + i] = usb::ScanEntry(s.RangeCode[i], s.PhysInput[i]);
-    const uint16_t ticks = PeriodTicks(s.TimerPeriodUs);
-    b[17] = static_cast<uint8_t>(ticks);
-    b[18] = static_cast<uint8_t>(ticks >> 8);
-    b[19] = EnableByte(s.Cnt0Enable);
-    b[20] = static_cast<uint8_t>(s.Cnt0Preset);
-    b[21] = static_cast<uint8_t>(s.Cnt0Preset >> 8);
-    b[22] = EnableByte(s.Cnt1Enable);
-    b[23] = static_cast<uint8_t>(s.Cnt1Preset);
-    b[24] = static_cast<uint8_t>(s.Cnt1Preset >> 8);
-    b[25] = EnableByte(s.DinDoutEnable);
-    for (int r = 0; r < kSettleCount; ++r) b[26 + r] = s.SettleTime[r];
-    return b;
-}
-
 void FillSnapshot(MeasurementSnapshot& snap, const ModuleSettings& s, int32_t limit) {
-    snap.SnapRecordLimit = limit;
-    snap.SnapPhysInput = s.PhysInput;
-    snap.SnapRange = s.RangeCode;
-    snap.SnapChannelCount = static_cast<int32_t>(s.TimerChannelCount);
-    snap.SnapPeriodUs = s.TimerPeriodUs;
-    snap.SnapCnt0Preset = s.Cnt0Preset;
+    snap.RecordLimit = limit;
+    snap.Settings = s;
     // The enables as the module is sent them, so that everything reading the snapshot agrees
     // with the records the module makes.
-    snap.SnapCnt0Enable = EnableByte(s.Cnt0Enable);
-    snap.SnapCnt1Preset = s.Cnt1Preset;
-    snap.SnapCnt1Enable = EnableByte(s.Cnt1Enable);
-    snap.SnapDinDoutEnable = EnableByte(s.DinDoutEnable);
-    snap.SnapSettle = s.SettleTime;
-    snap.SnapRecordBytes =
-        RecordBytesOf(snap.SnapChannelCount, snap.SnapCnt0Enable, snap.SnapCnt1Enable, snap.SnapDinDoutEnable);
+    snap.Settings.Cnt0Enable = EnableByte(s.Cnt0Enable);
+    snap.Settings.Cnt1Enable = EnableByte(s.Cnt1Enable);
+    snap.Settings.DinDoutEnable = EnableByte(s.DinDoutEnable);
+    snap.RecordBytes = RecordBytesOf(static_cast<int32_t>(snap.Settings.TimerChannelCount), snap.Settings.Cnt0Enable,
+                                     snap.Settings.Cnt1Enable, snap.Settings.DinDoutEnable);
 }
 
 // In DBF mode a measurement that has not been handed over yet goes to a conversion thread.
@@ -178,9 +148,9 @@ void StartMeasurement(TData* d) {
     AdjustTimerSettings(s);
     {
         plat::LockGuard g(d->DataLock);
-        d->Snapshot.SnapPeriodUs = s.TimerPeriodUs;
+        d->Snapshot.Settings.TimerPeriodUs = s.TimerPeriodUs;
     }
-    block = ConfigBlockOf(s);
+    block = usb::EncodeTimerConfig(s);
     WriteLog(d, "Z_SS (6)", 3);
     if (const usb::LinkResult r = usb::ModuleWriteConfig(api, z.Handle, block); !r.ok()) {
         CommandFailed(d, "Z_SS (6a) ", r.error());
@@ -295,11 +265,12 @@ void UploadRecords(TData* d) {
     uint32_t limit;
     {
         plat::LockGuard g(d->DataLock);
-        recordBytes = d->Snapshot.SnapRecordBytes;
+        recordBytes = d->Snapshot.RecordBytes;
         // Channel 202 is a longcard: a limit above 2^31 is a large count, not a negative one.
-        limit = static_cast<uint32_t>(d->Snapshot.SnapRecordLimit);
+        limit = static_cast<uint32_t>(d->Snapshot.RecordLimit);
     }
-    if (recordBytes < 2 || recordBytes > 38) recordBytes = 38;  // never divide by a broken layout
+    // Never divide by a broken layout.
+    if (recordBytes < 2 || recordBytes > kMaxRecordBytes) recordBytes = kMaxRecordBytes;
     const usb::DWORD r = static_cast<usb::DWORD>(recordBytes);
     const usb::DWORD most = static_cast<usb::DWORD>(kUploadBufferBytes) / r * r;
     const usb::D2xxApi& api = *d->D2xx;

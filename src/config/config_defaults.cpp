@@ -23,7 +23,6 @@ void SetConfigDefaults(TCFG& cfg) {
         cfg.ChannelInput[i] = static_cast<uint8_t>(i);
     }
     cfg.TimerPeriodText = "1000.0";
-    cfg.TimerSettle = {0, 0, 0, 0, 3, 8};
     cfg.ConvFileTypeName = "DBF";
     cfg.ConvFileType = 1;
 }

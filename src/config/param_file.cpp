@@ -73,15 +73,16 @@ bool Read(const char* path, TCFG& cfg, std::string& message) {
         constA[n] = f.Get(SectionOf(KeyId::ChannelConstA, n), NameOf(KeyId::ChannelConstA), "1.0");
         constB[n] = f.Get(SectionOf(KeyId::ChannelConstB, n), NameOf(KeyId::ChannelConstB), "0.0");
     }
-    ReadInteger(f, KeyId::TimerChannels, cfg.TimerChannels);
+    TimerSettings& t = cfg.Timer;
+    ReadInteger(f, KeyId::TimerChannels, t.TimerChannelCount);
     ReadText(f, KeyId::TimerPeriod, cfg.TimerPeriodText);
-    ReadInteger(f, KeyId::Cnt0Preset, cfg.TimerCnt0Preset);
-    ReadInteger(f, KeyId::Cnt0Enable, cfg.TimerCnt0Enable);
-    ReadInteger(f, KeyId::Cnt1Preset, cfg.TimerCnt1Preset);
-    ReadInteger(f, KeyId::Cnt1Enable, cfg.TimerCnt1Enable);
-    ReadInteger(f, KeyId::DinDoutEnable, cfg.TimerDioEnable);
+    ReadInteger(f, KeyId::Cnt0Preset, t.Cnt0Preset);
+    ReadInteger(f, KeyId::Cnt0Enable, t.Cnt0Enable);
+    ReadInteger(f, KeyId::Cnt1Preset, t.Cnt1Preset);
+    ReadInteger(f, KeyId::Cnt1Enable, t.Cnt1Enable);
+    ReadInteger(f, KeyId::DinDoutEnable, t.DinDoutEnable);
     for (int i = 0; i < kSettleCount; ++i)
-        ReadInteger(f, static_cast<KeyId>(static_cast<int>(KeyId::Settle10V) + i), cfg.TimerSettle[i]);
+        ReadInteger(f, static_cast<KeyId>(static_cast<int>(KeyId::Settle10V) + i), t.SettleTime[i]);
     ReadText(f, KeyId::FileType, cfg.ConvFileTypeName);
     ReadText(f, KeyId::Directory, cfg.ConvDirectory);
 
@@ -133,7 +134,7 @@ bool Read(const char* path, TCFG& cfg, std::string& message) {
     for (int n = 0; n < kAnalogCount; ++n) cfg.ChannelRange[n] = RangeCodeOf(cfg.ChannelRangeName[n]);
 
     // 11. Timer period.
-    if (!ParseRealText(cfg.TimerPeriodText, cfg.TimerPeriod)) {
+    if (!ParseRealText(cfg.TimerPeriodText, cfg.Timer.TimerPeriodUs)) {
         message = kPrefix + WhereOf(KeyId::TimerPeriod) + " = " + cfg.TimerPeriodText + ".";
         return false;
     }

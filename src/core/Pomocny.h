@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "core/record_layout.h"
+#include "core/timer_settings.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
 #include "usb/d2xx.h"
@@ -26,9 +27,6 @@ namespace zelk {
 enum class Status : uint8_t;
 
 constexpr int kChannelCount = ZELK_CHANNEL_COUNT;
-constexpr int kAnalogCount = ZELK_CH_AIN_LAST - ZELK_CH_AIN0 + 1;
-constexpr int kSettleCount = ZELK_CH_SETTLE_LAST - ZELK_CH_SETTLE0 + 1;  // one settle time per range
-static_assert(kSettleCount == static_cast<int>(kRangeCount));
 
 // The record file's flush interval while a measurement runs (see TData::RecordFileSyncMs).
 constexpr uint32_t kRecordFileSyncMs = 1000;
@@ -51,15 +49,9 @@ struct TCFG {
     std::array<uint8_t, kChannelCount> ChannelRange{};
     std::array<double, kChannelCount> ChannelConstA{};
     std::array<double, kChannelCount> ChannelConstB{};
-    int32_t TimerChannels = 8;
+    // The timer period as written; Timer.TimerPeriodUs is its value.
     std::string TimerPeriodText;
-    double TimerPeriod = 1000.0;
-    uint16_t TimerCnt0Preset = 0;
-    int32_t TimerCnt0Enable = 1;
-    uint16_t TimerCnt1Preset = 0;
-    int32_t TimerCnt1Enable = 1;
-    int32_t TimerDioEnable = 1;
-    std::array<int32_t, kSettleCount> TimerSettle{};
+    TimerSettings Timer{.TimerChannelCount = 8};
     std::string ConvFileTypeName;
     int32_t ConvFileType = 1;  // 0 = BIN, 1 = DBF
     std::string ConvDirectory;
@@ -70,37 +62,14 @@ void SetConfigDefaults(TCFG& cfg);
 
 // Settings of the running timer measurement, copied at its start.
 struct MeasurementSnapshot {
-    int32_t SnapRecordBytes = 38;
-    int32_t SnapRecordLimit = 0;
-    std::array<uint8_t, kAnalogCount> SnapPhysInput{};
-    std::array<uint8_t, kAnalogCount> SnapRange{};
-    int32_t SnapChannelCount = 16;
-    double SnapPeriodUs = 1000.0;
-    uint16_t SnapCnt0Preset = 0;
-    int32_t SnapCnt0Enable = 1;
-    uint16_t SnapCnt1Preset = 0;
-    int32_t SnapCnt1Enable = 1;
-    int32_t SnapDinDoutEnable = 1;
-    std::array<uint8_t, kSettleCount> SnapSettle{};
+    // As the module is sent them: the channel count 1..16, the enables as their low byte, so
+    // that everything reading the snapshot agrees with the records the module makes.
+    ModuleSettings Settings;
+    int32_t RecordBytes = kMaxRecordBytes;
+    int32_t RecordLimit = 0;
 };
 
 void ResetSnapshot(MeasurementSnapshot& s);
-
-// The module settings that the host can change and the measurement copies at its start.
-struct ModuleSettings {
-    std::array<uint8_t, kAnalogCount> PhysInput{};
-    std::array<uint8_t, kAnalogCount> RangeCode{};
-    uint32_t TimerChannelCount = 16;
-    double TimerPeriodUs = 1000.0;
-    uint16_t Cnt0Preset = 0;
-    int32_t Cnt0Enable = 1;
-    uint16_t Cnt1Preset = 0;
-    int32_t Cnt1Enable = 1;
-    int32_t DinDoutEnable = 1;
-    std::array<uint8_t, kSettleCount> SettleTime{};
-};
-
-void ResetModuleSettings(ModuleSettings& s);
 
 // The settings a configuration read from a parameter file gives the module.
 ModuleSettings SettingsOfConfig(const TCFG& cfg);
@@ -139,7 +108,7 @@ struct TZarizeni {
     // When the record file was last flushed to stable storage (acquisition thread).
     uint32_t RecordFileSyncTick = 0;
     // The first bytes of a record that a short FT_Read tore; the next upload completes it.
-    std::array<uint8_t, 38> PartialRecord{};
+    std::array<uint8_t, kMaxRecordBytes> PartialRecord{};
     uint32_t PartialBytes = 0;
 
     // Request flags: raised by the host services, cleared by the module commands.

@@ -9,14 +9,7 @@ namespace zelk {
 
 void ResetSnapshot(MeasurementSnapshot& s) {
     s = MeasurementSnapshot{};
-    for (int i = 0; i < kAnalogCount; ++i) s.SnapPhysInput[i] = static_cast<uint8_t>(i);
-    s.SnapSettle = {0, 0, 0, 0, 3, 8};
-}
-
-void ResetModuleSettings(ModuleSettings& s) {
-    s = ModuleSettings{};
-    for (int i = 0; i < kAnalogCount; ++i) s.PhysInput[i] = static_cast<uint8_t>(i);
-    s.SettleTime = {0, 0, 0, 0, 3, 8};
+    ResetModuleSettings(s.Settings);
 }
 
 void ResetDeviceBlock(TData& d, DeviceReset what) {

@@ -3,9 +3,16 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/timer_settings.h"
+
 #include "core/Pomocny.h"
 
 namespace zelk {
+
+void ResetModuleSettings(ModuleSettings& s) {
+    s = ModuleSettings{};
+    for (int i = 0; i < kAnalogCount; ++i) s.PhysInput[i] = static_cast<uint8_t>(i);
+}
 
 ModuleSettings SettingsOfConfig(const TCFG& cfg) {
     ModuleSettings s;
@@ -13,14 +20,9 @@ ModuleSettings SettingsOfConfig(const TCFG& cfg) {
         s.PhysInput[i] = cfg.ChannelInput[i];
         s.RangeCode[i] = cfg.ChannelRange[i];
     }
-    s.TimerChannelCount = static_cast<uint32_t>(cfg.TimerChannels);
-    s.TimerPeriodUs = cfg.TimerPeriod;
-    s.Cnt0Preset = cfg.TimerCnt0Preset;
-    s.Cnt0Enable = cfg.TimerCnt0Enable;
-    s.Cnt1Preset = cfg.TimerCnt1Preset;
-    s.Cnt1Enable = cfg.TimerCnt1Enable;
-    s.DinDoutEnable = cfg.TimerDioEnable;
-    for (int i = 0; i < kSettleCount; ++i) s.SettleTime[i] = static_cast<uint8_t>(cfg.TimerSettle[i] & 0xFF);
+    static_cast<TimerSettings&>(s) = cfg.Timer;
+    // The module is sent the low byte of a settle time.
+    for (int& t : s.SettleTime) t &= 0xFF;
     return s;
 }
 

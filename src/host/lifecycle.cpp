@@ -46,8 +46,8 @@ void TakeSettingsFromConfig(TData* d) {
         ch[ZELK_CH_TIMER_CNT0_PRESET + k].TextValue = text::Decimal(intTexts[k]);
     }
     for (int k = 0; k < kSettleCount; ++k) {
-        ch[ZELK_CH_SETTLE0 + k].LongValue = static_cast<uint32_t>(cfg.TimerSettle[k]);
-        ch[ZELK_CH_SETTLE0 + k].TextValue = text::Decimal(cfg.TimerSettle[k]);
+        ch[ZELK_CH_SETTLE0 + k].LongValue = static_cast<uint32_t>(cfg.Timer.SettleTime[k]);
+        ch[ZELK_CH_SETTLE0 + k].TextValue = text::Decimal(cfg.Timer.SettleTime[k]);
     }
 }
 

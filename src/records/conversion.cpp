@@ -12,11 +12,12 @@ namespace zelk {
 
 dbf::RecordLayout LayoutOf(const ConversionJob& job) {
     dbf::RecordLayout l;
-    l.ChannelCount = job.Snap.SnapChannelCount;
-    l.Cnt0 = IsRecorded(job.Snap.SnapCnt0Enable);
-    l.Cnt1 = IsRecorded(job.Snap.SnapCnt1Enable);
-    l.DinDout = IsRecorded(job.Snap.SnapDinDoutEnable);
-    l.Range = job.Snap.SnapRange;
+    const ModuleSettings& s = job.Snap.Settings;
+    l.ChannelCount = static_cast<int32_t>(s.TimerChannelCount);
+    l.Cnt0 = IsRecorded(s.Cnt0Enable);
+    l.Cnt1 = IsRecorded(s.Cnt1Enable);
+    l.DinDout = IsRecorded(s.DinDoutEnable);
+    l.Range = s.RangeCode;
     l.ConstA = job.ConstA;
     l.ConstB = job.ConstB;
     return l;

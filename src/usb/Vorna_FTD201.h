@@ -7,9 +7,11 @@
 
 #include "usb/d2xx.h"
 #include "usb/link_error.h"
+#include "usb/protocol.h"
 
 namespace zelk {
 struct TData;
+struct ModuleSettings;
 enum class DeviceReset : uint8_t;
 }
 
@@ -18,9 +20,6 @@ namespace zelk::usb {
 constexpr int kLinkBufferSize = 257;
 using LinkBuffer = std::array<uint8_t, kLinkBufferSize>;
 
-constexpr int kTimerConfigSize = 32;
-constexpr int kInputBlockSize = 37;
-constexpr int kIdentSize = 16;
 using TimerConfigBlock = std::array<uint8_t, kTimerConfigSize>;
 using InputBlock = std::array<uint8_t, kInputBlockSize>;
 
@@ -32,7 +31,7 @@ LinkResult ExchangeCommand(const D2xxApi& api, FT_HANDLE h, uint32_t timeoutMs, 
 // The packet that SendCommand writes (code, four length nibbles, two nibbles per byte).
 int BuildPacket(uint8_t code, uint8_t count, const uint8_t* data, uint8_t* packet, int capacity);
 
-// Module commands 0x80..0x93. Results are handed back only on success.
+// Module commands, one per code of usb/protocol.h. Results are handed back only on success.
 LinkResult ModuleReset(const D2xxApi& api, FT_HANDLE h);
 LinkResult ModuleIdentify(const D2xxApi& api, FT_HANDLE h, uint32_t timeoutMs, std::string& ident);
 LinkResult ModuleWriteLong(const D2xxApi& api, FT_HANDLE h, uint32_t value);
@@ -43,11 +42,16 @@ LinkResult ModuleStart(const D2xxApi& api, FT_HANDLE h);
 LinkResult ModuleWriteOutput(const D2xxApi& api, FT_HANDLE h, uint8_t first, uint8_t value);
 LinkResult ModuleWriteCounter(const D2xxApi& api, FT_HANDLE h, uint8_t counter, uint16_t preset);
 
-// The standard configuration: 16 scan entries from the analog settings, period 2000 ticks,
-// everything enabled, settle bytes 0, 0, 0, 0, 3, 8.
-TimerConfigBlock StandardConfig(const std::array<uint8_t, 16>& physInput, const std::array<uint8_t, 16>& rangeCode);
+// The configuration block of the module settings: scan entries, the period in ticks, the
+// enables' low bytes, the presets and the settle times' low bytes.
+TimerConfigBlock EncodeTimerConfig(const ModuleSettings& s);
+// The standard configuration (usb/protocol.h) with the scan of the analog settings.
+TimerConfigBlock StandardConfig(const std::array<uint8_t, cfgblock::kScanCount>& physInput,
+                                const std::array<uint8_t, cfgblock::kScanCount>& rangeCode);
 // Scan entry: (range code AND 7) x 16 + physical input, in 8 bits.
 uint8_t ScanEntry(uint8_t rangeCode, uint8_t physInput);
+// A period in microseconds as the module's ticks: rounded to the tick, kept to 50..65535.
+uint16_t PeriodTicks(double periodUs);
 
 }  // namespace zelk::usb
 

@@ -1,24 +1,54 @@
-// The standard configuration the driver writes on open and before every input read.
+// The timer configuration block: the one encoder of the module settings, and the standard
+// configuration the driver writes on open and before every input read.
+#include <cmath>
+
+#include "core/timer_settings.h"
+#include "core/record_layout.h"
 #include "usb/Vorna_FTD201.h"
+#include "usb/protocol.h"
 
 namespace zelk::usb {
 
-uint8_t ScanEntry(uint8_t rangeCode, uint8_t physInput) {
-    return static_cast<uint8_t>((rangeCode & 7) * 16 + physInput);
+namespace {
+
+void PutWord(TimerConfigBlock& b, int offset, uint16_t v) {
+    b[offset] = static_cast<uint8_t>(v);
+    b[offset + 1] = static_cast<uint8_t>(v >> 8);
 }
 
-TimerConfigBlock StandardConfig(const std::array<uint8_t, 16>& physInput, const std::array<uint8_t, 16>& rangeCode) {
+}  // namespace
+
+uint8_t ScanEntry(uint8_t rangeCode, uint8_t physInput) {
+    return static_cast<uint8_t>(((rangeCode & kScanRangeMask) << kScanRangeShift) + physInput);
+}
+
+uint16_t PeriodTicks(double periodUs) {
+    const double t = std::nearbyint(periodUs / kPeriodTickUs);
+    if (!(t >= kPeriodMinTicks)) return kPeriodMinTicks;
+    if (t > kPeriodMaxTicks) return kPeriodMaxTicks;
+    return static_cast<uint16_t>(t);
+}
+
+TimerConfigBlock EncodeTimerConfig(const ModuleSettings& s) {
     TimerConfigBlock b{};
-    b[0] = 16;
-    for (int k = 0; k < 16; ++k) b[1 + k] = ScanEntry(rangeCode[k], physInput[k]);
-    b[17] = 0xD0;  // period 2000 half-microseconds (1000 us), low byte first
-    b[18] = 0x07;
-    b[19] = 1;  // CNT0 sampled, preset 0
-    b[22] = 1;  // CNT1 sampled, preset 0
-    b[25] = 1;  // DIN and DOUT sampled
-    b[30] = 3;  // settling time of 500mV
-    b[31] = 8;  // settling time of 200mV
+    b[cfgblock::kChannelCount] = static_cast<uint8_t>(s.TimerChannelCount);
+    for (int i = 0; i < cfgblock::kScanCount; ++i) b[cfgblock::kScan + i] = ScanEntry(s.RangeCode[i], s.PhysInput[i]);
+    PutWord(b, cfgblock::kPeriod, PeriodTicks(s.TimerPeriodUs));
+    b[cfgblock::kCnt0Enable] = EnableByte(s.Cnt0Enable);
+    PutWord(b, cfgblock::kCnt0Preset, s.Cnt0Preset);
+    b[cfgblock::kCnt1Enable] = EnableByte(s.Cnt1Enable);
+    PutWord(b, cfgblock::kCnt1Preset, s.Cnt1Preset);
+    b[cfgblock::kDinDoutEnable] = EnableByte(s.DinDoutEnable);
+    for (int r = 0; r < cfgblock::kSettleCount; ++r) b[cfgblock::kSettle + r] = static_cast<uint8_t>(s.SettleTime[r]);
     return b;
+}
+
+TimerConfigBlock StandardConfig(const std::array<uint8_t, cfgblock::kScanCount>& physInput,
+                                const std::array<uint8_t, cfgblock::kScanCount>& rangeCode) {
+    ModuleSettings s;
+    s.PhysInput = physInput;
+    s.RangeCode = rangeCode;
+    return EncodeTimerConfig(s);
 }
 
 }  // namespace zelk::usb

@@ -2,13 +2,13 @@
 #pragma once
 #include <cstdint>
 
+#include "usb/protocol.h"
+
 namespace zelk::usb {
 
-constexpr int kReplyHeaderSize = 5;
 // Large enough for any data count a byte can hold, so no count can overrun it.
-constexpr int kMaxPacketSize = 5 + 2 * 255;
+constexpr int kMaxPacketSize = PacketLength(255);
 
-constexpr int PacketLength(uint8_t count) { return 5 + 2 * count; }
 // Total reply length the exchange waits for; 5 (the header) for a code without a checked length.
 int ExpectedReplyLength(uint8_t code);
 // Reply data in raw or nibble form into `out` (room for length - 5 bytes); returns the data count.

@@ -106,12 +106,12 @@ TEST(DecodeSamples, RecordWithFourChannelsAndOnlyCnt1TakesCnt1FromOffset8) {
     auto d = MakeInstance();
     {
         plat::LockGuard g(d->DataLock);
-        d->Snapshot.SnapChannelCount = 4;
-        d->Snapshot.SnapCnt0Enable = 0;
-        d->Snapshot.SnapCnt1Enable = 1;
-        d->Snapshot.SnapDinDoutEnable = 0;
-        d->Snapshot.SnapRange[1] = 5;          // the snapshot's ranges count ...
-        d->Device.Settings.RangeCode[1] = 0;   // ... not the current settings
+        d->Snapshot.Settings.TimerChannelCount = 4;
+        d->Snapshot.Settings.Cnt0Enable = 0;
+        d->Snapshot.Settings.Cnt1Enable = 1;
+        d->Snapshot.Settings.DinDoutEnable = 0;
+        d->Snapshot.Settings.RangeCode[1] = 5;  // the snapshot's ranges count ...
+        d->Device.Settings.RangeCode[1] = 0;    // ... not the current settings
         d->Channels[80].LongValue = 77;
         d->Channels[4].LongValue = 4444;
         d->Channels[58].LongValue = 9;
@@ -138,7 +138,7 @@ TEST(DecodeSamples, RecordFieldsFollowEachOtherWithoutGaps) {
     auto d = MakeInstance();
     {
         plat::LockGuard g(d->DataLock);
-        d->Snapshot.SnapChannelCount = 2;
+        d->Snapshot.Settings.TimerChannelCount = 2;
     }
     d->Device.MeasurementRunning = 1;
     std::vector<uint8_t> record(10, 0);
@@ -161,7 +161,7 @@ TEST(DecodeSamples, ChannelCountBeyondSixteenStaysWithinTheAnalogChannels) {
     auto d = MakeInstance();
     {
         plat::LockGuard g(d->DataLock);
-        d->Snapshot.SnapChannelCount = 40;
+        d->Snapshot.Settings.TimerChannelCount = 40;
     }
     d->Device.MeasurementRunning = 1;
     std::vector<uint8_t> record(38, 0x11);

@@ -42,7 +42,7 @@ TEST(UploadCounts, QueueCountsUpToTwoToThe32AskForAtMostOneBuffer) {
             ResetDeviceBlock(d, DeviceReset::Everything);
             BuildChannelTable(d);
             d.D2xx = &api;
-            d.Snapshot.SnapRecordBytes = recordBytes;
+            d.Snapshot.RecordBytes = recordBytes;
             d.Device.HandleValid = 1;
             d.Device.ModuleReady = 1;
             d.Device.MeasurementRunning = 1;

@@ -69,11 +69,11 @@ TEST_F(ParamFile, MinimalFileKeepsEveryDefault) {
         EXPECT_EQ(cfg_.ChannelConstA[n], 1.0);
         EXPECT_EQ(cfg_.ChannelConstB[n], 0.0);
     }
-    EXPECT_EQ(cfg_.TimerPeriod, 1000.0);
+    EXPECT_EQ(cfg_.Timer.TimerPeriodUs, 1000.0);
     EXPECT_EQ(cfg_.ConvFileTypeName, "DBF");
     EXPECT_EQ(cfg_.ConvFileType, 1);
     EXPECT_EQ(cfg_.ConvDirectory, "");
-    EXPECT_EQ(cfg_.TimerSettle, defaults.TimerSettle);
+    EXPECT_EQ(cfg_.Timer.SettleTime, defaults.Timer.SettleTime);
     for (int ch = 97; ch <= 99; ++ch) EXPECT_EQ(cfg_.ChannelName[ch], "Status zařízení"_cp);
     EXPECT_EQ(cfg_.ChannelName[96], "");
 }
@@ -105,15 +105,15 @@ TEST_F(ParamFile, EveryKeyIsRead) {
     EXPECT_EQ(cfg_.ChannelRangeName[2], "5v");
     EXPECT_EQ(cfg_.ChannelRange[2], 0);
     EXPECT_EQ(cfg_.ChannelInput[2], 15);
-    EXPECT_EQ(cfg_.TimerChannels, 3);
+    EXPECT_EQ(cfg_.Timer.TimerChannelCount, 3u);
     EXPECT_EQ(cfg_.TimerPeriodText, "25,5");
-    EXPECT_EQ(cfg_.TimerPeriod, 25.5);
-    EXPECT_EQ(cfg_.TimerCnt0Preset, 1);
-    EXPECT_EQ(cfg_.TimerCnt1Preset, 65535);
-    EXPECT_EQ(cfg_.TimerCnt0Enable, 0);
-    EXPECT_EQ(cfg_.TimerCnt1Enable, 0);
-    EXPECT_EQ(cfg_.TimerDioEnable, 0);
-    EXPECT_EQ(cfg_.TimerSettle, (std::array<int32_t, 6>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(cfg_.Timer.TimerPeriodUs, 25.5);
+    EXPECT_EQ(cfg_.Timer.Cnt0Preset, 1);
+    EXPECT_EQ(cfg_.Timer.Cnt1Preset, 65535);
+    EXPECT_EQ(cfg_.Timer.Cnt0Enable, 0);
+    EXPECT_EQ(cfg_.Timer.Cnt1Enable, 0);
+    EXPECT_EQ(cfg_.Timer.DinDoutEnable, 0);
+    EXPECT_EQ(cfg_.Timer.SettleTime, (std::array<int32_t, 6>{1, 2, 3, 4, 5, 6}));
     EXPECT_EQ(cfg_.ConvFileTypeName, "BIN");
     EXPECT_EQ(cfg_.ConvFileType, 0);
     EXPECT_EQ(cfg_.ConvDirectory, std::string("C:\\Data") + (plat::PathSeparator() == '\\' ? "\\" : "/"));
@@ -278,9 +278,9 @@ TEST_F(ParamFile, Utf8FileReadsTheSame) {
 // Every field of the configuration, for comparing two readings whole.
 auto Fields(const TCFG& c) {
     return std::tie(c.ModuleSerial, c.UsbTimeout, c.LogLevel, c.LogFileName, c.ChannelName, c.ChannelRangeName,
-                    c.ChannelInput, c.ChannelRange, c.ChannelConstA, c.ChannelConstB, c.TimerChannels,
-                    c.TimerPeriodText, c.TimerPeriod, c.TimerCnt0Preset, c.TimerCnt0Enable, c.TimerCnt1Preset,
-                    c.TimerCnt1Enable, c.TimerDioEnable, c.TimerSettle, c.ConvFileTypeName, c.ConvFileType,
+                    c.ChannelInput, c.ChannelRange, c.ChannelConstA, c.ChannelConstB, c.Timer.TimerChannelCount,
+                    c.TimerPeriodText, c.Timer.TimerPeriodUs, c.Timer.Cnt0Preset, c.Timer.Cnt0Enable, c.Timer.Cnt1Preset,
+                    c.Timer.Cnt1Enable, c.Timer.DinDoutEnable, c.Timer.SettleTime, c.ConvFileTypeName, c.ConvFileType,
                     c.ConvDirectory);
 }
 

@@ -242,7 +242,7 @@ TEST_F(MeasurementTest, StartConfiguresTheModuleAndTheHostStops) {
     EXPECT_EQ(st.config[19], 1);
     EXPECT_EQ(st.config[22], 1);
     EXPECT_EQ(st.config[25], 1);
-    EXPECT_DOUBLE_EQ(d.Snapshot.SnapPeriodUs, 190.0);
+    EXPECT_DOUBLE_EQ(d.Snapshot.Settings.TimerPeriodUs, 190.0);
     const std::string base = Base();
     EXPECT_EQ(base.rfind(dir + "data/Zelk2716e_12000001_", 0), 0u) << base;
     EXPECT_TRUE(plat::FileExists(base + ".bin"));
@@ -373,15 +373,15 @@ TEST_F(MeasurementTest, SettingsWrittenDuringAMeasurementApplyFromTheNextStart) 
     const std::string bin = ReadAll(Base() + ".bin");
     EXPECT_EQ(bin.size(), stored * 38u);
     EXPECT_EQ(FirstBrokenSequenceRecord(bin), stored);
-    EXPECT_EQ(d.Snapshot.SnapChannelCount, 16);
-    EXPECT_EQ(d.Snapshot.SnapRecordLimit, 0);
+    EXPECT_EQ(d.Snapshot.Settings.TimerChannelCount, 16u);
+    EXPECT_EQ(d.Snapshot.RecordLimit, 0);
 
     StartStop(0);
     WaitConversions();
     d.ConvThreads.clear();
     StartStop(1);
-    EXPECT_EQ(d.Snapshot.SnapRecordBytes, 2 * 2 + 2 + 2);
-    EXPECT_EQ(d.Snapshot.SnapRecordLimit, 3);
+    EXPECT_EQ(d.Snapshot.RecordBytes, 2 * 2 + 2 + 2);
+    EXPECT_EQ(d.Snapshot.RecordLimit, 3);
     ASSERT_TRUE(UploadUntil([&] { return d.Device.MeasurementRunning == 0; }));
     EXPECT_EQ(d.Device.StoredRecordCount.load(), 3u);
 }
@@ -489,7 +489,7 @@ TEST_F(MeasurementTest, TenSecondsAtOneHundredMicrosecondsLoseNothing) {
     const uint32_t t0 = plat::TickCount();
     while (d.Device.MeasurementRunning == 0 && plat::TickCount() - t0 < 5000) plat::SleepMs(1);
     ASSERT_EQ(d.Device.MeasurementRunning.load(), 1);
-    EXPECT_DOUBLE_EQ(d.Snapshot.SnapPeriodUs, 100.0);
+    EXPECT_DOUBLE_EQ(d.Snapshot.Settings.TimerPeriodUs, 100.0);
     while (d.Device.MeasurementRunning != 0 && plat::TickCount() - t0 < 120000) plat::SleepMs(10);
     ASSERT_EQ(d.Device.MeasurementRunning.load(), 0);
     d.StopRequested = 1;

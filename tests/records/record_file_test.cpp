@@ -211,10 +211,10 @@ protected:
         plat::LockGuard g(d.DataLock);
         d.Device.RecordFilePath = dir + name;
         d.Device.StoredRecordCount = count;
-        d.Snapshot.SnapChannelCount = 1;
-        d.Snapshot.SnapCnt0Enable = d.Snapshot.SnapCnt1Enable = 0;
-        d.Snapshot.SnapDinDoutEnable = 1;
-        d.Snapshot.SnapRecordBytes = 4;
+        d.Snapshot.Settings.TimerChannelCount = 1;
+        d.Snapshot.Settings.Cnt0Enable = d.Snapshot.Settings.Cnt1Enable = 0;
+        d.Snapshot.Settings.DinDoutEnable = 1;
+        d.Snapshot.RecordBytes = 4;
     }
     ConversionJob ConversionJobOf() {
         ConversionJob job;

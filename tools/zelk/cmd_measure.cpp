@@ -120,7 +120,7 @@ std::string Seconds3(double s) {
 
 // "period asked X us, used Y us, because ..." when the start did not take the configured period.
 std::string PeriodNote(const TCFG& cfg, double used) {
-    const double asked = cfg.TimerPeriod;
+    const double asked = cfg.Timer.TimerPeriodUs;
     if (used == asked) return "";
     const ModuleSettings s = SettingsOfConfig(cfg);
     const double shortest = ShortestPeriodUs(s);
@@ -250,7 +250,7 @@ int CmdMeasure(const DriverOptions& o, const MeasureOptions& m) {
         return kExitDriver;
     }
     const dbf::RecordLayout layout = LayoutOfConfig(cfg);
-    const double configuredPeriod = cfg.TimerPeriod;
+    const double configuredPeriod = cfg.Timer.TimerPeriodUs;
     format = cfg.ConvFileType == 1 ? "DBF" : "BIN";
     if (h.deviceStatus != 0) {
         Error("the module is not in order: device status " + StatusShown(h.deviceStatus, h.deviceText));

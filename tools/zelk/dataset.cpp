@@ -32,7 +32,7 @@ bool BuildLayout(const TCFG* cfg, const LayoutOptions& o, dbf::RecordLayout* l, 
         cfg = &defaults;
     }
     *l = LayoutOfConfig(*cfg);
-    *periodUs = cfg == &defaults ? 0 : cfg->TimerPeriod;
+    *periodUs = cfg == &defaults ? 0 : cfg->Timer.TimerPeriodUs;
     if (o.channels >= 0) l->ChannelCount = o.channels;
     if (l->ChannelCount < 1 || l->ChannelCount > 16) {
         *error = "channel count " + std::to_string(l->ChannelCount) + " is outside 1..16";

@@ -25,10 +25,10 @@ bool ReadParam(const std::string& path, TCFG* cfg, std::string* message) {
 
 dbf::RecordLayout LayoutOfConfig(const TCFG& cfg) {
     dbf::RecordLayout l;
-    l.ChannelCount = cfg.TimerChannels;
-    l.Cnt0 = IsRecorded(cfg.TimerCnt0Enable);
-    l.Cnt1 = IsRecorded(cfg.TimerCnt1Enable);
-    l.DinDout = IsRecorded(cfg.TimerDioEnable);
+    l.ChannelCount = static_cast<int32_t>(cfg.Timer.TimerChannelCount);
+    l.Cnt0 = IsRecorded(cfg.Timer.Cnt0Enable);
+    l.Cnt1 = IsRecorded(cfg.Timer.Cnt1Enable);
+    l.DinDout = IsRecorded(cfg.Timer.DinDoutEnable);
     for (int i = 0; i < dbf::kMaxChannels; ++i) {
         l.Range[i] = cfg.ChannelRange[i];
         l.ConstA[i] = cfg.ChannelConstA[i];
