@@ -93,12 +93,18 @@ static_assert(kStatusTextCount == 18, "18 standard status texts");
 namespace detail {
 constexpr std::array<const char*, kStatusTextCount> StandardTexts() {
     std::array<const char*, kStatusTextCount> t{};
+    std::array<bool, kStatusTextCount> filled{};  // not a null test: sanitized builds cannot evaluate it here
+    auto place = [&](size_t i, const char* text) {
+        t[i] = text;
+        filled[i] = true;
+    };
+    // A code's own place first, so that a text placed there explicitly takes it over.
     for (const StatusRow& r : kStatusTable)
-        if (r.textSlot < 0) t[Code(r.code)] = r.text;
+        if (r.textSlot < 0) place(Code(r.code), r.text);
     for (const StatusRow& r : kStatusTable)
-        if (r.textSlot >= 0) t[static_cast<size_t>(r.textSlot)] = r.text;
-    for (const char* s : t)
-        if (s == nullptr) throw "a standard status text without a row";
+        if (r.textSlot >= 0) place(static_cast<size_t>(r.textSlot), r.text);
+    for (bool f : filled)
+        if (!f) throw "a standard status text without a row";
     return t;
 }
 }  // namespace detail
