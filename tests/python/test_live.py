@@ -53,7 +53,7 @@ def test_follow_a_measurement_of_the_package_in_another_thread(driver_for, tmp_p
     done = []
     t = threading.Thread(target=lambda: done.append(d.measure(duration=1.5)))
     t.start()
-    wait_for(lambda: glob.glob(str(tmp_path / "*.ini*")) and glob.glob(str(tmp_path / "Zelk*.bin")), what="the sidecar")
+    wait_for(lambda: glob.glob(str(tmp_path / "*.ini")) and glob.glob(str(tmp_path / "Zelk*.bin")), what="the sidecar")
     path = glob.glob(str(tmp_path / "Zelk*.bin"))[0]
     got = np.concatenate(list(zelk2716e.RecordFile(path).follow(raw=True)))
     t.join()
