@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "records/dbase_file.h"
+#include "dbf/dbase_file.h"
 
 using Clock = std::chrono::steady_clock;
 

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "records/dbase.h"
+#include "dbf/dbase.h"
 
 using Clock = std::chrono::steady_clock;
 

@@ -27,7 +27,7 @@
 #include <thread>
 #include <vector>
 
-#include "config/text.h"
+#include "domain/text.h"
 #include "host/exports.h"
 #include "host/instance_registry.h"
 #include "platform/platform.h"

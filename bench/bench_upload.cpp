@@ -10,7 +10,7 @@
 
 #include "acquisition/measurement.h"
 #include "core/Pomocny.h"
-#include "core/channel_map.h"
+#include "domain/channel_map.h"
 #include "sim/sim.h"
 #include "usb/Vorna_FTD201.h"
 

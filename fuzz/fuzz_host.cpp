@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "config/text.h"
+#include "domain/text.h"
 #include "byte_stream.h"
 #include "fuzz_check.h"
 #include "fuzz_work_folder.h"

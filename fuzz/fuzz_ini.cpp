@@ -12,8 +12,8 @@
 
 #include "config/ini_reader.h"
 #include "config/param_file.h"
-#include "config/status_texts.h"
-#include "config/text.h"
+#include "domain/status_texts.h"
+#include "domain/text.h"
 #include "core/Pomocny.h"
 #include "fuzz_check.h"
 #include "fuzz_work_folder.h"

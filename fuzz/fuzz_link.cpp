@@ -18,8 +18,8 @@
 #include "byte_stream.h"
 #include "fuzz_check.h"
 #include "fuzz_work_folder.h"
-#include "config/status_texts.h"
-#include "core/channel_map.h"
+#include "domain/status_texts.h"
+#include "domain/channel_map.h"
 #include "usb/Vorna_FTD201.h"
 #include "usb/link_internal.h"
 

@@ -17,10 +17,10 @@
 #include "byte_stream.h"
 #include "fuzz_check.h"
 #include "fuzz_work_folder.h"
-#include "core/channel_map.h"
+#include "domain/channel_map.h"
 #include "usb/Vorna_FTD201.h"
-#include "records/dbase.h"
-#include "records/dbase_file.h"
+#include "dbf/dbase.h"
+#include "dbf/dbase_file.h"
 
 namespace {
 

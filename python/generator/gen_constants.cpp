@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "config/status_texts.h"
-#include "config/text.h"
-#include "core/channel_map.h"
-#include "core/ranges.h"
-#include "core/record_layout.h"
-#include "records/dbase.h"
+#include "domain/status_texts.h"
+#include "domain/text.h"
+#include "domain/channel_map.h"
+#include "domain/ranges.h"
+#include "domain/record_layout.h"
+#include "dbf/dbase.h"
 #include "zelk2716e.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "core/record_layout.h"
+#include "domain/record_layout.h"
 
 namespace zelk {
 
@@ -40,7 +40,7 @@ void PresetCounter0(TData* d);
 void PresetCounter1(TData* d);
 
 // (s - 32767) x FS / 32767 with the full scale of the range the module measures with
-// (FullScaleOf, core/record_layout.h), then (u + B) x A.
+// (FullScaleOf, domain/record_layout.h), then (u + B) x A.
 double ConvertSample(uint16_t sample, uint32_t rangeCode, double constA, double constB);
 // Four decimals after rounding to nine significant digits, then " V".
 std::string SampleValueText(double v, char separator);

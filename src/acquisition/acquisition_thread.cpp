@@ -5,8 +5,8 @@
 
 #include "acquisition/acquisition.h"
 #include "acquisition/measurement.h"
-#include "config/log.h"
-#include "config/status_texts.h"
+#include "core/log.h"
+#include "domain/status_texts.h"
 #include "core/Pomocny.h"
 #include "usb/Vorna_FTD201.h"
 

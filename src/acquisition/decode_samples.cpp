@@ -2,7 +2,7 @@
 #include <algorithm>
 
 #include "acquisition/acquisition.h"
-#include "config/numtext.h"
+#include "domain/numtext.h"
 #include "core/Pomocny.h"
 #include "zelk2716e.h"
 

@@ -6,10 +6,10 @@
 #include <cstring>
 
 #include "acquisition/acquisition.h"
-#include "config/log.h"
-#include "config/numtext.h"
-#include "config/status_texts.h"
-#include "config/text.h"
+#include "core/log.h"
+#include "domain/numtext.h"
+#include "domain/status_texts.h"
+#include "domain/text.h"
 #include "core/Pomocny.h"
 #include "records/conversion.h"
 #include "records/record_file.h"

@@ -2,8 +2,8 @@
 #include <string>
 
 #include "acquisition/acquisition.h"
-#include "config/log.h"
-#include "config/status_texts.h"
+#include "core/log.h"
+#include "domain/status_texts.h"
 #include "core/Pomocny.h"
 #include "usb/Vorna_FTD201.h"
 

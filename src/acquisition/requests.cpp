@@ -1,7 +1,7 @@
 // Finishing of channel requests and the status channels, shared by every pass.
 #include "acquisition/acquisition.h"
-#include "config/numtext.h"
-#include "config/status_texts.h"
+#include "domain/numtext.h"
+#include "domain/status_texts.h"
 #include "core/Pomocny.h"
 #include "zelk2716e.h"
 

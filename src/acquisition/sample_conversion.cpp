@@ -1,5 +1,5 @@
 #include "acquisition/acquisition.h"
-#include "config/numtext.h"
+#include "domain/numtext.h"
 
 namespace zelk {
 

@@ -1,7 +1,6 @@
-// The configuration as MakeDriver leaves it: pure, so that a host tool reading a parameter
-// file starts from the same defaults as the driver.
-#include "config/text.h"
-#include "core/Pomocny.h"
+// The configuration as MakeDriver leaves it, and the module settings a configuration gives.
+#include "config/TCFG.h"
+#include "domain/text.h"
 
 namespace zelk {
 
@@ -26,5 +25,18 @@ void SetConfigDefaults(TCFG& cfg) {
     cfg.ConvFileTypeName = "DBF";
     cfg.ConvFileType = 1;
 }
+
+ModuleSettings SettingsOfConfig(const TCFG& cfg) {
+    ModuleSettings s;
+    for (int i = 0; i < kAnalogCount; ++i) {
+        s.PhysInput[i] = cfg.ChannelInput[i];
+        s.RangeCode[i] = cfg.ChannelRange[i];
+    }
+    static_cast<TimerSettings&>(s) = cfg.Timer;
+    // The module is sent the low byte of a settle time.
+    for (int& t : s.SettleTime) t &= 0xFF;
+    return s;
+}
+
 
 }  // namespace zelk

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "config/text.h"
+#include "domain/text.h"
 
 namespace zelk::ini {
 

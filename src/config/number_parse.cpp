@@ -5,7 +5,7 @@
 #include <string>
 
 #include "config/param_file.h"
-#include "core/ranges.h"
+#include "domain/ranges.h"
 
 namespace zelk {
 

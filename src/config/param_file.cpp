@@ -7,9 +7,9 @@
 #include "config/ini_reader.h"
 #include "config/param_keys.h"
 #include "platform/path_parts.h"
-#include "config/status_texts.h"
-#include "config/text.h"
-#include "core/Pomocny.h"
+#include "domain/status_texts.h"
+#include "domain/text.h"
+#include "config/TCFG.h"
 #include "platform/platform.h"
 #include "zelk2716e.h"
 

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "config/numtext.h"
+#include "domain/numtext.h"
 #include "config/param_file.h"
-#include "config/text.h"
-#include "core/Pomocny.h"
-#include "core/ranges.h"
-#include "core/record_layout.h"
+#include "domain/text.h"
+#include "config/TCFG.h"
+#include "domain/ranges.h"
+#include "domain/record_layout.h"
 
 namespace zelk::param {
 

@@ -15,8 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "core/record_layout.h"
-#include "core/timer_settings.h"
+#include "domain/record_layout.h"
+#include "config/TCFG.h"
+#include "domain/timer_settings.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
 #include "usb/d2xx.h"
@@ -26,39 +27,11 @@ namespace zelk {
 
 enum class Status : uint8_t;
 
-constexpr int kChannelCount = ZELK_CHANNEL_COUNT;
-
 // The record file's flush interval while a measurement runs (see TData::RecordFileSyncMs).
 constexpr uint32_t kRecordFileSyncMs = 1000;
 
 // Host notification function: callback(userValue, kind, instance), cdecl.
 using HostCallbackFn = int32_t (*)(uint32_t userValue, int32_t kind, void* instance);
-
-// Settings read from the parameter file.
-struct TCFG {
-    std::string ModuleSerial;
-    int32_t UsbTimeout = 500;
-    int32_t LogLevel = 0;
-    std::string LogFileName;
-    // Bytes the log file may reach before it is renamed to name.1 and a new one is started;
-    // 0: no bound. The parameter file gives it in MB.
-    uint64_t LogSizeLimit = 100ull << 20;
-    std::array<std::string, kChannelCount> ChannelName;
-    std::array<std::string, kChannelCount> ChannelRangeName;
-    std::array<uint8_t, kChannelCount> ChannelInput{};
-    std::array<uint8_t, kChannelCount> ChannelRange{};
-    std::array<double, kChannelCount> ChannelConstA{};
-    std::array<double, kChannelCount> ChannelConstB{};
-    // The timer period as written; Timer.TimerPeriodUs is its value.
-    std::string TimerPeriodText;
-    TimerSettings Timer{.TimerChannelCount = 8};
-    std::string ConvFileTypeName;
-    int32_t ConvFileType = 1;  // 0 = BIN, 1 = DBF
-    std::string ConvDirectory;
-};
-
-// The configuration as MakeDriver leaves it.
-void SetConfigDefaults(TCFG& cfg);
 
 // Settings of the running timer measurement, copied at its start.
 struct MeasurementSnapshot {
@@ -70,17 +43,6 @@ struct MeasurementSnapshot {
 };
 
 void ResetSnapshot(MeasurementSnapshot& s);
-
-// The settings a configuration read from a parameter file gives the module.
-ModuleSettings SettingsOfConfig(const TCFG& cfg);
-// The settle times of the measured channels' ranges, summed (microseconds).
-double SettleTimesUs(const ModuleSettings& s);
-// The shortest period the settings allow: the settle times of the measured channels' ranges
-// plus 10 us per measured item (each channel, each recorded counter, DIN/DOUT), at least 25 us.
-double ShortestPeriodUs(const ModuleSettings& s);
-// The limits a measurement puts on the settings: the channel count to 1..16, the period raised
-// to the shortest, lowered to 32767.5 us and put on the 0.5 us grid.
-void AdjustTimerSettings(ModuleSettings& s);
 
 // The device block: identity, state and current settings of the module.
 struct TZarizeni {
@@ -329,7 +291,7 @@ struct StatusPair {
     std::string text;
 };
 void SetDeviceStatus(TData& d, uint8_t code, const std::string& text);
-// The code with the given text, or with its table text (config/status_texts.h).
+// The code with the given text, or with its table text (domain/status_texts.h).
 void SetDeviceStatus(TData& d, Status code, const std::string& text);
 void SetDeviceStatus(TData& d, Status code);
 StatusPair GetDeviceStatus(const TData& d);
@@ -354,5 +316,10 @@ void SetMeasurementStatus(TData& d, int32_t status);
 // Ends the hand-over of a measurement to its conversion: the status "being converted" becomes
 // "no measurement" unless the conversion has already reported a failure in its place.
 void EndConversionHandOver(TData& d);
+
+// Sets every field of every channel to its built value (names and ranges from Cfg).
+void BuildChannelTable(TData& d);
+// Pending 0, Processed 0, Finished 1 everywhere; values back to zero but the measurement status.
+void ResetFinishState(TData& d);
 
 }  // namespace zelk

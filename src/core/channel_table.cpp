@@ -1,8 +1,8 @@
 // The channel table of an instance: built from the channel map and the configuration, and
 // its finish state reset when the module closes.
-#include "config/status_texts.h"
+#include "domain/status_texts.h"
 #include "core/Pomocny.h"
-#include "core/channel_map.h"
+#include "domain/channel_map.h"
 
 namespace zelk {
 

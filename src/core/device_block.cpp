@@ -1,7 +1,7 @@
-#include "config/log.h"
-#include "config/numtext.h"
-#include "config/status_texts.h"
-#include "config/text.h"
+#include "core/log.h"
+#include "domain/numtext.h"
+#include "domain/status_texts.h"
+#include "domain/text.h"
 #include "core/Pomocny.h"
 #include "zelk2716e.h"
 

@@ -1,7 +1,7 @@
 #include <exception>
 #include <string>
 
-#include "config/log.h"
+#include "core/log.h"
 #include "core/Pomocny.h"
 
 namespace zelk {

@@ -1,8 +1,8 @@
 #include <algorithm>
 
-#include "config/log.h"
-#include "config/numtext.h"
-#include "config/text.h"
+#include "core/log.h"
+#include "domain/numtext.h"
+#include "domain/text.h"
 #include "host/host_internal.h"
 
 namespace zelk::host {

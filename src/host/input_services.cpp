@@ -3,8 +3,8 @@
 
 #include "acquisition/acquisition.h"
 #include "acquisition/measurement.h"
-#include "config/numtext.h"
-#include "core/channel_map.h"
+#include "domain/numtext.h"
+#include "domain/channel_map.h"
 #include "host/host_internal.h"
 
 namespace zelk::host {

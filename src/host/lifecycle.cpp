@@ -1,12 +1,12 @@
 // Version, Check, GetDriverInfo, MakeDriver, DisposeDriver, Init and Done.
 #include <vector>
 
-#include "config/log.h"
-#include "config/numtext.h"
+#include "core/log.h"
+#include "domain/numtext.h"
 #include "config/param_file.h"
-#include "config/status_texts.h"
-#include "config/text.h"
-#include "core/channel_map.h"
+#include "domain/status_texts.h"
+#include "domain/text.h"
+#include "domain/channel_map.h"
 #include "host/host_internal.h"
 #include "usb/Vorna_FTD201.h"
 #include "window/window_api.h"

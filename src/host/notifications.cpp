@@ -4,9 +4,9 @@
 #include <exception>
 #include <string>
 
-#include "config/log.h"
-#include "config/numtext.h"
-#include "core/channel_map.h"
+#include "core/log.h"
+#include "domain/numtext.h"
+#include "domain/channel_map.h"
 #include "host/host_internal.h"
 
 namespace zelk {

@@ -1,8 +1,8 @@
 // OutputRequest, OutputRequestCompleted, OutputFinalized.
 #include "acquisition/acquisition.h"
-#include "config/numtext.h"
-#include "config/status_texts.h"
-#include "core/channel_map.h"
+#include "domain/numtext.h"
+#include "domain/status_texts.h"
+#include "domain/channel_map.h"
 #include "host/host_internal.h"
 
 namespace zelk::host {

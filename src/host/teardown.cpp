@@ -9,8 +9,8 @@
 #include <atomic>
 #include <vector>
 
-#include "config/log.h"
-#include "config/text.h"
+#include "core/log.h"
+#include "domain/text.h"
 #include "host/host_internal.h"
 #include "usb/Vorna_FTD201.h"
 

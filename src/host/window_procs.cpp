@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "config/numtext.h"
+#include "domain/numtext.h"
 #include "host/host_internal.h"
 #include "window/window_api.h"
 

@@ -1,7 +1,7 @@
 // Code page 1250, the driver's 8-bit text: the one table of its characters, and the
 // conversions out of it. It lives in the platform layer because the platform turns the
 // driver's names into the system's own form (native_path.h) and must not reach up into
-// config/, which stands on the platform; config/text.h builds its literals and its
+// config/, which stands on the platform; domain/text.h builds its literals and its
 // conversions into cp1250 on this table.
 #pragma once
 #include <cstdint>

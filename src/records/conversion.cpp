@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "config/log.h"
-#include "config/status_texts.h"
-#include "config/text.h"
-#include "records/dbase_file.h"
+#include "core/log.h"
+#include "domain/status_texts.h"
+#include "domain/text.h"
+#include "dbf/dbase_file.h"
 #include "records/record_file.h"
 
 namespace zelk {

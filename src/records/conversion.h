@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "core/Pomocny.h"
-#include "records/dbase.h"
+#include "dbf/dbase.h"
 
 namespace zelk {
 

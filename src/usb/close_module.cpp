@@ -2,9 +2,9 @@
 // device block is reset whatever the module answers.
 #include <array>
 
-#include "config/log.h"
+#include "core/log.h"
 #include "core/Pomocny.h"
-#include "core/channel_map.h"
+#include "domain/channel_map.h"
 #include "usb/Vorna_FTD201.h"
 #include "usb/d2xx_calls.h"
 

@@ -2,8 +2,8 @@
 // configuration the driver writes on open and before every input read.
 #include <cmath>
 
-#include "core/timer_settings.h"
-#include "core/record_layout.h"
+#include "domain/timer_settings.h"
+#include "domain/record_layout.h"
 #include "usb/Vorna_FTD201.h"
 #include "usb/protocol.h"
 

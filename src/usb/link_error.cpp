@@ -1,7 +1,7 @@
 #include "usb/link_error.h"
 
-#include "config/numtext.h"
-#include "config/text.h"
+#include "domain/numtext.h"
+#include "domain/text.h"
 
 namespace zelk::usb {
 

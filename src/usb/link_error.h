@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "config/status_texts.h"
+#include "domain/status_texts.h"
 #include "usb/d2xx.h"
 
 namespace zelk::usb {

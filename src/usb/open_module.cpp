@@ -1,8 +1,8 @@
 // Finding, opening and configuring the module named by its serial number. The outcome is
 // only the device status and the log ("OZ " lines); nothing is retried here.
-#include "config/log.h"
-#include "config/status_texts.h"
-#include "config/text.h"
+#include "core/log.h"
+#include "domain/status_texts.h"
+#include "domain/text.h"
 #include "core/Pomocny.h"
 #include "platform/platform.h"
 #include "usb/Vorna_FTD201.h"

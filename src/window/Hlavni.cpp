@@ -3,11 +3,11 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "config/numtext.h"
-#include "config/status_texts.h"
-#include "config/text.h"
+#include "domain/numtext.h"
+#include "domain/status_texts.h"
+#include "domain/text.h"
 #include "core/Pomocny.h"
-#include "core/channel_map.h"
+#include "domain/channel_map.h"
 #include "platform/platform.h"
 
 namespace zelk {

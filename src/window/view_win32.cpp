@@ -12,7 +12,7 @@
 
 #include <string>
 
-#include "config/text.h"
+#include "domain/text.h"
 #include "window/Hlavni.h"
 #include "window/window_api.h"
 #include "window/window_gate_win32.h"

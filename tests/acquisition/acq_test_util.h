@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "acquisition/acquisition.h"
-#include "config/log.h"
+#include "core/log.h"
 #include "core/Pomocny.h"
-#include "core/channel_map.h"
+#include "domain/channel_map.h"
 #include "sim/sim.h"
 #include "usb/Vorna_FTD201.h"
 

@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "acquisition/acquisition.h"
-#include "config/status_texts.h"
-#include "config/text.h"
+#include "domain/status_texts.h"
+#include "domain/text.h"
 #include "core/Pomocny.h"
-#include "core/channel_map.h"
+#include "domain/channel_map.h"
 
 namespace zelk {
 namespace {

@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "acq_test_util.h"
-#include "config/status_texts.h"
-#include "config/text.h"
+#include "domain/status_texts.h"
+#include "domain/text.h"
 
 namespace zelk::acqtest {
 namespace {

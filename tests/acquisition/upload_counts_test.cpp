@@ -7,7 +7,7 @@
 
 #include "acquisition/measurement.h"
 #include "core/Pomocny.h"
-#include "core/channel_map.h"
+#include "domain/channel_map.h"
 
 namespace zelk {
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "config/ini_reader.h"
-#include "config/text.h"
+#include "domain/text.h"
 #include "test_util.h"
 
 namespace zelk::ini {

@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "config/log.h"
-#include "config/text.h"
+#include "core/log.h"
+#include "domain/text.h"
 #include "core/Pomocny.h"
 #include "platform/platform.h"
 

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "config/numtext.h"
+#include "domain/numtext.h"
 
 namespace zelk::text {
 namespace {

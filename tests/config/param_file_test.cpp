@@ -7,7 +7,7 @@
 #include <tuple>
 
 #include "config/param_file.h"
-#include "config/text.h"
+#include "domain/text.h"
 #include "core/Pomocny.h"
 #include "platform/platform.h"
 #include "test_util.h"

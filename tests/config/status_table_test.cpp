@@ -4,8 +4,8 @@
 #include <set>
 #include <string>
 
-#include "config/status_texts.h"
-#include "config/text.h"
+#include "domain/status_texts.h"
+#include "domain/text.h"
 
 using namespace zelk;
 

@@ -2,7 +2,7 @@
 #pragma once
 #include <string>
 
-#include "config/text.h"
+#include "domain/text.h"
 
 namespace zelk {
 

@@ -2,10 +2,10 @@
 
 #include <cmath>
 
-#include "config/text.h"
+#include "domain/text.h"
 #include "core/Pomocny.h"
-#include "core/channel_map.h"
-#include "core/record_layout.h"
+#include "domain/channel_map.h"
+#include "domain/record_layout.h"
 
 namespace zelk {
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "records/dbase_file.h"
+#include "dbf/dbase_file.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) return 2;

@@ -26,7 +26,7 @@
 #include <sys/resource.h>
 #endif
 
-#include "core/channel_map.h"
+#include "domain/channel_map.h"
 #include "host/host_test_util.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "config/text.h"
+#include "domain/text.h"
 #include "core/Pomocny.h"
 #include "host/exports.h"
 #include "sim/sim.h"

@@ -1,6 +1,6 @@
 // Lifecycle exports driven as a host drives them, with the simulated bench.
-#include "config/status_texts.h"
-#include "core/channel_map.h"
+#include "domain/status_texts.h"
+#include "domain/channel_map.h"
 #include "host_test_util.h"
 
 namespace zelk::hosttest {

@@ -2,7 +2,7 @@
 // Done and DisposeDriver racing on two threads leave exactly one of them to act.
 #include <thread>
 
-#include "config/status_texts.h"
+#include "domain/status_texts.h"
 #include "host/host_internal.h"
 #include "host_test_util.h"
 

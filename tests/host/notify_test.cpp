@@ -1,7 +1,7 @@
 // Notifications, DriverProc and QueryProc.
 #include "acquisition/acquisition.h"
-#include "config/log.h"
-#include "core/channel_map.h"
+#include "core/log.h"
+#include "domain/channel_map.h"
 #include "host_test_util.h"
 #include "window/window_api.h"
 

@@ -2,7 +2,7 @@
 // its low byte 0, so the item is left out of every record, as the module leaves it out.
 #include <filesystem>
 
-#include "core/record_layout.h"
+#include "domain/record_layout.h"
 #include "host_test_util.h"
 
 namespace zelk::hosttest {

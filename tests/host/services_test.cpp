@@ -4,8 +4,8 @@
 #include <limits>
 
 #include "acquisition/acquisition.h"
-#include "config/status_texts.h"
-#include "core/channel_map.h"
+#include "domain/status_texts.h"
+#include "domain/channel_map.h"
 #include "host_test_util.h"
 
 namespace zelk::hosttest {

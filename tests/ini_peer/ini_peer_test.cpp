@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "config/ini_reader.h"
-#include "config/text.h"
+#include "domain/text.h"
 
 namespace zelk {
 namespace {

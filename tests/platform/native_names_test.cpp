@@ -8,7 +8,7 @@
 #include <set>
 #include <string>
 
-#include "config/text.h"
+#include "domain/text.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
 

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "records/dbase.h"
-#include "records/dbase_file.h"
+#include "dbf/dbase.h"
+#include "dbf/dbase_file.h"
 
 using namespace zelk::dbf;
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "acquisition/acquisition.h"
-#include "records/dbase.h"
+#include "dbf/dbase.h"
 
 using namespace zelk::dbf;
 

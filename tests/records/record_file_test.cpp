@@ -16,13 +16,13 @@
 #include <unistd.h>
 #endif
 
-#include "config/log.h"
-#include "config/numtext.h"
-#include "config/text.h"
+#include "core/log.h"
+#include "domain/numtext.h"
+#include "domain/text.h"
 #include "core/Pomocny.h"
 #include "platform/platform.h"
 #include "records/conversion.h"
-#include "records/dbase_file.h"
+#include "dbf/dbase_file.h"
 #include "records/record_file.h"
 
 using namespace zelk;

@@ -13,9 +13,9 @@
 #include <thread>
 #include <vector>
 
-#include "config/text.h"
+#include "domain/text.h"
 #include "core/Pomocny.h"
-#include "core/channel_map.h"
+#include "domain/channel_map.h"
 #include "host/exports.h"
 #include "sim/sim.h"
 

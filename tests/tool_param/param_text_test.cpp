@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "config/ini_reader.h"
-#include "config/text.h"
+#include "domain/text.h"
 #include "param_file.h"
 
 namespace zelk::tool {

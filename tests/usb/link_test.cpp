@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "config/text.h"
+#include "domain/text.h"
 #include "fake_d2xx.h"
 #include "usb/Vorna_FTD201.h"
 

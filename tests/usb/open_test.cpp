@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "config/log.h"
-#include "config/status_texts.h"
-#include "config/text.h"
+#include "core/log.h"
+#include "domain/status_texts.h"
+#include "domain/text.h"
 #include "core/Pomocny.h"
 #include "fake_d2xx.h"
 #include "usb/Vorna_FTD201.h"

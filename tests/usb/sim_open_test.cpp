@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "config/status_texts.h"
-#include "config/text.h"
+#include "domain/status_texts.h"
+#include "domain/text.h"
 #include "core/Pomocny.h"
 #include "sim/sim.h"
 #include "usb/Vorna_FTD201.h"

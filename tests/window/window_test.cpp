@@ -8,10 +8,10 @@
 #include <thread>
 #include <vector>
 
-#include "config/status_texts.h"
-#include "config/text.h"
+#include "domain/status_texts.h"
+#include "domain/text.h"
 #include "core/Pomocny.h"
-#include "core/channel_map.h"
+#include "domain/channel_map.h"
 #include "window/Hlavni.h"
 #include "window/window_api.h"
 

@@ -12,10 +12,10 @@
 #include <cstdio>
 #include <string>
 
-#include "config/status_texts.h"
-#include "config/text.h"
+#include "domain/status_texts.h"
+#include "domain/text.h"
 #include "core/Pomocny.h"
-#include "core/channel_map.h"
+#include "domain/channel_map.h"
 #include "platform/platform.h"
 #include "window/Hlavni.h"
 #include "window/window_api.h"

@@ -6,7 +6,7 @@
 
 #include "channels.h"
 #include "config/ini_reader.h"
-#include "config/text.h"
+#include "domain/text.h"
 #include "param_file.h"
 
 namespace zelk::tool {

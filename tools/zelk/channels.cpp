@@ -6,8 +6,8 @@
 #include <cstdlib>
 
 #include "config/param_file.h"
-#include "core/channel_map.h"
-#include "core/record_layout.h"
+#include "domain/channel_map.h"
+#include "domain/record_layout.h"
 
 namespace zelk::tool {
 namespace {

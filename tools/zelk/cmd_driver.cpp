@@ -12,8 +12,8 @@
 #include "channel_labels.h"
 #include "channels.h"
 #include "commands.h"
-#include "config/status_texts.h"
-#include "core/channel_map.h"
+#include "domain/status_texts.h"
+#include "domain/channel_map.h"
 #include "usb/d2xx.h"
 
 namespace zelk::tool {

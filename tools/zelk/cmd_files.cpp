@@ -14,7 +14,7 @@
 #include "commands.h"
 #include "dataset.h"
 #include "host_platform.h"
-#include "records/dbase_file.h"
+#include "dbf/dbase_file.h"
 #include "param_check.h"
 #include "sidecar.h"
 

@@ -14,8 +14,8 @@
 
 #include "channels.h"
 #include "commands.h"
-#include "config/numtext.h"
-#include "core/channel_map.h"
+#include "domain/numtext.h"
+#include "domain/channel_map.h"
 #include "dataset.h"
 #include "sidecar.h"
 #include "stream.h"

@@ -6,8 +6,8 @@
 #include <iostream>
 #include <random>
 
-#include "config/status_texts.h"
-#include "config/text.h"
+#include "domain/status_texts.h"
+#include "domain/text.h"
 
 namespace zelk::tool {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "config/status_texts.h"
+#include "domain/status_texts.h"
 #include "driver.h"
 #include "param_file.h"
 

@@ -7,7 +7,7 @@
 #include "channel_labels.h"
 #include "commands.h"
 #include "param_file.h"
-#include "records/dbase.h"
+#include "dbf/dbase.h"
 
 namespace zelk::tool {
 

@@ -11,9 +11,9 @@
 #include "config/ini_reader.h"
 #include "config/param_file.h"
 #include "config/param_keys.h"
-#include "config/text.h"
+#include "domain/text.h"
 #include "core/Pomocny.h"
-#include "core/ranges.h"
+#include "domain/ranges.h"
 
 namespace zelk::tool {
 

@@ -7,8 +7,8 @@
 
 #include "config/ini_reader.h"
 #include "config/param_file.h"
-#include "config/text.h"
-#include "core/record_layout.h"
+#include "domain/text.h"
+#include "domain/record_layout.h"
 #include "host_platform.h"
 
 namespace zelk::tool {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "core/Pomocny.h"
-#include "records/dbase.h"
+#include "dbf/dbase.h"
 
 namespace zelk::tool {
 

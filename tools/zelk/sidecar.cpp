@@ -4,8 +4,8 @@
 #include <filesystem>
 
 #include "config/ini_reader.h"
-#include "config/numtext.h"
-#include "config/text.h"
+#include "domain/numtext.h"
+#include "domain/text.h"
 
 namespace zelk::tool {
 

@@ -8,7 +8,7 @@
 
 #include "channel_labels.h"
 #include "platform/file_io.h"
-#include "records/dbase.h"
+#include "dbf/dbase.h"
 
 namespace zelk::tool {
 

@@ -1,10 +1,10 @@
-#include "config/log.h"
+#include "core/log.h"
 
 #include <array>
 #include <cstdio>
 #include <mutex>
 
-#include "config/text.h"
+#include "domain/text.h"
 #include "core/Pomocny.h"
 
 namespace zelk {

@@ -1,4 +1,4 @@
-#include "config/status_texts.h"
+#include "domain/status_texts.h"
 
 namespace zelk {
 

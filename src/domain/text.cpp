@@ -1,4 +1,4 @@
-#include "config/text.h"
+#include "domain/text.h"
 
 namespace zelk::text {
 

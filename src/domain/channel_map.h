@@ -1,15 +1,15 @@
 // The 204 host channels: one descriptor each (kind, notification classes, what a write
-// stores, what a close keeps), descriptions, and the build and reset of the channel table.
+// stores, what a close keeps), and descriptions.
 #pragma once
 #include <cstdint>
 #include <string>
 
-#include "core/ranges.h"
+#include "domain/ranges.h"
 #include "zelk2716e.h"
 
 namespace zelk {
 
-struct TData;
+constexpr int kChannelCount = ZELK_CHANNEL_COUNT;
 
 // Value kinds as the host's type tags name them.
 enum class ValueKind : int32_t {
@@ -63,10 +63,5 @@ bool InOutputClass(uint32_t ch);  // notified with kind 1
 std::string ChannelDescription(uint32_t ch);
 // Kind of the value the host reads or writes on the channel.
 ValueKind ChannelKind(uint32_t ch);
-
-// Sets every field of every channel to its built value (names and ranges from Cfg).
-void BuildChannelTable(TData& d);
-// Pending 0, Processed 0, Finished 1 everywhere; values back to zero but the measurement status.
-void ResetFinishState(TData& d);
 
 }  // namespace zelk

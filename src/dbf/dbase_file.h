@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "records/dbase.h"
+#include "dbf/dbase.h"
 
 namespace zelk::dbf {
 

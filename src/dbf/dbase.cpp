@@ -1,11 +1,11 @@
-#include "records/dbase.h"
+#include "dbf/dbase.h"
 
 #include <cmath>
 #include <cstring>
 #include <vector>
 
-#include "config/numtext.h"
-#include "core/record_layout.h"
+#include "domain/numtext.h"
+#include "domain/record_layout.h"
 
 namespace zelk::dbf {
 

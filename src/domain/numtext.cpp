@@ -1,4 +1,4 @@
-#include "config/numtext.h"
+#include "domain/numtext.h"
 
 #include <charconv>
 #include <cmath>

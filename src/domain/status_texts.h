@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "config/text.h"
+#include "domain/text.h"
 #include "zelk2716e.h"
 
 namespace zelk {

@@ -1,29 +1,17 @@
-// The module settings a configuration gives, and the limits a measurement puts on them: pure,
-// so that the tool's check of a parameter file reports what the driver will use.
+// The standard module settings and the limits a measurement puts on them: pure, so that the
+// tool's check of a parameter file reports what the driver will use.
 #include <algorithm>
 #include <cmath>
 
-#include "core/timer_settings.h"
+#include "domain/timer_settings.h"
 
-#include "core/Pomocny.h"
+#include "domain/record_layout.h"
 
 namespace zelk {
 
 void ResetModuleSettings(ModuleSettings& s) {
     s = ModuleSettings{};
     for (int i = 0; i < kAnalogCount; ++i) s.PhysInput[i] = static_cast<uint8_t>(i);
-}
-
-ModuleSettings SettingsOfConfig(const TCFG& cfg) {
-    ModuleSettings s;
-    for (int i = 0; i < kAnalogCount; ++i) {
-        s.PhysInput[i] = cfg.ChannelInput[i];
-        s.RangeCode[i] = cfg.ChannelRange[i];
-    }
-    static_cast<TimerSettings&>(s) = cfg.Timer;
-    // The module is sent the low byte of a settle time.
-    for (int& t : s.SettleTime) t &= 0xFF;
-    return s;
 }
 
 double SettleTimesUs(const ModuleSettings& s) {

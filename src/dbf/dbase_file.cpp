@@ -1,4 +1,4 @@
-#include "records/dbase_file.h"
+#include "dbf/dbase_file.h"
 
 #include <vector>
 

@@ -6,7 +6,7 @@
 #include <array>
 #include <cstdint>
 
-#include "core/ranges.h"
+#include "domain/ranges.h"
 #include "usb/protocol.h"
 #include "zelk2716e.h"
 
@@ -47,5 +47,14 @@ struct ModuleSettings : TimerSettings {
 // The module settings as MakeDriver leaves them: the standard configuration, channel n
 // reading physical input n on the 10 V range.
 void ResetModuleSettings(ModuleSettings& s);
+
+// The settle times of the measured channels' ranges, summed (microseconds).
+double SettleTimesUs(const ModuleSettings& s);
+// The shortest period the settings allow: the settle times of the measured channels' ranges
+// plus 10 us per measured item (each channel, each recorded counter, DIN/DOUT), at least 25 us.
+double ShortestPeriodUs(const ModuleSettings& s);
+// The limits a measurement puts on the settings: the channel count to 1..16, the period raised
+// to the shortest, lowered to 32767.5 us and put on the 0.5 us grid.
+void AdjustTimerSettings(ModuleSettings& s);
 
 }  // namespace zelk

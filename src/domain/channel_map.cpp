@@ -1,11 +1,12 @@
-#include "core/channel_map.h"
+#include "domain/channel_map.h"
 
 #include <cmath>
 
-#include "config/numtext.h"
-#include "config/status_texts.h"
-#include "config/text.h"
-#include "core/Pomocny.h"
+#include "domain/numtext.h"
+#include "domain/status_texts.h"
+#include "domain/record_layout.h"
+#include "domain/text.h"
+#include "domain/timer_settings.h"
 
 namespace zelk {
 

@@ -4,7 +4,7 @@
 #pragma once
 #include <cstdint>
 
-#include "core/ranges.h"
+#include "domain/ranges.h"
 #include "usb/protocol.h"
 
 namespace zelk {
