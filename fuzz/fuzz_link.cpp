@@ -18,6 +18,7 @@
 #include "byte_stream.h"
 #include "fuzz_check.h"
 #include "fuzz_work_folder.h"
+#include "virtual_clock.h"
 #include "config/status_texts.h"
 #include "core/channel_map.h"
 #include "usb/Vorna_FTD201.h"
@@ -41,6 +42,8 @@ ByteStream g_dat;
 uint8_t g_lastCode = 0;              // command code of the last write, echoed by most replies
 fs::path g_dir;
 TData* g_d = nullptr;
+// The instance's sleeps advance this clock instead of waiting.
+fuzz::VirtualClock g_clock;
 
 uint8_t Byte() { return g_ctl.Byte(); }
 
@@ -155,7 +158,7 @@ void Exchange(const D2xxApi& api) {
     const std::string data = g_dat.Bytes(count);
     std::memcpy(buffer.data(), data.data(), data.size());
     std::string err;
-    const bool ok = ExchangeCommand(api, kHandle, timeout, code, err, raw, buffer, count);
+    const bool ok = ExchangeCommand(api, kHandle, g_clock, timeout, code, err, raw, buffer, count);
     FUZZ_CHECK(!err.empty());
     const int expected = ExpectedReplyLength(code);
     if (ok && expected != kReplyHeaderSize) {
@@ -185,7 +188,7 @@ void Upload(TData* d) {
         d->ConversionPending = 0;
         z.MeasurementRunning = 1;
     }
-    z.MeasurementStartTick = plat::TickCount() - g_ctl.Range<uint32_t>(0, 100);
+    z.MeasurementStartTick = g_clock.NowMs() - g_ctl.Range<uint32_t>(0, 100);
     uint32_t limit;
     {
         plat::LockGuard g(d->DataLock);
@@ -227,6 +230,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fs::current_path(g_dir);
     // An instance as MakeDriver leaves it, without the host layer around it.
     g_d = new TData;
+    g_d->Clock = &g_clock;
     SetConfigDefaults(g_d->Cfg);
     ResetDeviceBlock(*g_d, DeviceReset::Everything);
     BuildChannelTable(*g_d);

@@ -72,7 +72,7 @@ void ReadInputs(TData* d) {
 
     Log(d, tag, "(1)", 3);
     usb::TimerConfigBlock current{};
-    if (!usb::ModuleReadConfig(api, h, timeout, current, err)) {
+    if (!usb::ModuleReadConfig(api, h, *d->Clock, timeout, current, err)) {
         CommandFailed(d, tag, "(1a) ", err);
         return;
     }
@@ -92,7 +92,7 @@ void ReadInputs(TData* d) {
 
     Log(d, tag, "(3)", 3);
     usb::InputBlock block{};
-    if (!usb::ModuleReadInputs(api, h, timeout, block, err)) {
+    if (!usb::ModuleReadInputs(api, h, *d->Clock, timeout, block, err)) {
         CommandFailed(d, tag, "(3a) ", err);
         return;
     }

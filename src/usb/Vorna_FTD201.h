@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/clock.h"
 #include "usb/d2xx.h"
 
 namespace zelk {
@@ -24,20 +25,21 @@ using TimerConfigBlock = std::array<uint8_t, kTimerConfigSize>;
 using InputBlock = std::array<uint8_t, kInputBlockSize>;
 
 // Link framing and transfer. Each returns success; `err` gets "V pořádku" or the failure text.
+// A reply is waited for on `clock` (the instance's), at most `timeoutMs`.
 bool ResetLink(const D2xxApi& api, FT_HANDLE h, std::string& err);
 bool SendCommand(const D2xxApi& api, FT_HANDLE h, uint8_t code, uint8_t count, const LinkBuffer& data, std::string& err);
-bool ExchangeCommand(const D2xxApi& api, FT_HANDLE h, uint32_t timeoutMs, uint8_t code, std::string& err, bool rawReply,
+bool ExchangeCommand(const D2xxApi& api, FT_HANDLE h, const plat::Clock& clock, uint32_t timeoutMs, uint8_t code, std::string& err, bool rawReply,
                      LinkBuffer& buffer, uint8_t& count);
 // The packet that SendCommand writes (code, four length nibbles, two nibbles per byte).
 int BuildPacket(uint8_t code, uint8_t count, const uint8_t* data, uint8_t* packet, int capacity);
 
 // Module commands 0x80..0x93.
 bool ModuleReset(const D2xxApi& api, FT_HANDLE h, std::string& err);
-bool ModuleIdentify(const D2xxApi& api, FT_HANDLE h, uint32_t timeoutMs, std::string& ident, std::string& err);
+bool ModuleIdentify(const D2xxApi& api, FT_HANDLE h, const plat::Clock& clock, uint32_t timeoutMs, std::string& ident, std::string& err);
 bool ModuleWriteLong(const D2xxApi& api, FT_HANDLE h, uint32_t value, std::string& err);
-bool ModuleReadConfig(const D2xxApi& api, FT_HANDLE h, uint32_t timeoutMs, TimerConfigBlock& block, std::string& err);
+bool ModuleReadConfig(const D2xxApi& api, FT_HANDLE h, const plat::Clock& clock, uint32_t timeoutMs, TimerConfigBlock& block, std::string& err);
 bool ModuleWriteConfig(const D2xxApi& api, FT_HANDLE h, const TimerConfigBlock& block, std::string& err);
-bool ModuleReadInputs(const D2xxApi& api, FT_HANDLE h, uint32_t timeoutMs, InputBlock& block, std::string& err);
+bool ModuleReadInputs(const D2xxApi& api, FT_HANDLE h, const plat::Clock& clock, uint32_t timeoutMs, InputBlock& block, std::string& err);
 bool ModuleStart(const D2xxApi& api, FT_HANDLE h, std::string& err);
 bool ModuleWriteOutput(const D2xxApi& api, FT_HANDLE h, uint8_t first, uint8_t value, std::string& err);
 bool ModuleWriteCounter(const D2xxApi& api, FT_HANDLE h, uint8_t counter, uint16_t preset, std::string& err);

@@ -15,10 +15,10 @@ bool SendData(const D2xxApi& api, FT_HANDLE h, uint8_t code, std::initializer_li
 }
 
 // Exchanges a command without request data; the reply data is left in `buffer`.
-bool ReadBlock(const D2xxApi& api, FT_HANDLE h, uint32_t timeoutMs, uint8_t code, bool raw, LinkBuffer& buffer,
+bool ReadBlock(const D2xxApi& api, FT_HANDLE h, const plat::Clock& clock, uint32_t timeoutMs, uint8_t code, bool raw, LinkBuffer& buffer,
                std::string& err) {
     uint8_t count = 0;
-    return ExchangeCommand(api, h, timeoutMs, code, err, raw, buffer, count);
+    return ExchangeCommand(api, h, clock, timeoutMs, code, err, raw, buffer, count);
 }
 
 }  // namespace
@@ -28,9 +28,9 @@ bool ModuleReset(const D2xxApi& api, FT_HANDLE h, std::string& err) {
     return ResetLink(api, h, err);
 }
 
-bool ModuleIdentify(const D2xxApi& api, FT_HANDLE h, uint32_t timeoutMs, std::string& ident, std::string& err) {
+bool ModuleIdentify(const D2xxApi& api, FT_HANDLE h, const plat::Clock& clock, uint32_t timeoutMs, std::string& ident, std::string& err) {
     LinkBuffer buffer{};
-    if (!ReadBlock(api, h, timeoutMs, 0x81, true, buffer, err)) return false;
+    if (!ReadBlock(api, h, clock, timeoutMs, 0x81, true, buffer, err)) return false;
     // Every byte is a character, whatever its value: 12 of name, 4 of version, nothing trimmed.
     const char* b = reinterpret_cast<const char*>(buffer.data());
     ident = std::string(b, 12) + "  verze " + std::string(b + 12, 4);
@@ -45,9 +45,9 @@ bool ModuleWriteLong(const D2xxApi& api, FT_HANDLE h, uint32_t value, std::strin
                     err);
 }
 
-bool ModuleReadConfig(const D2xxApi& api, FT_HANDLE h, uint32_t timeoutMs, TimerConfigBlock& block, std::string& err) {
+bool ModuleReadConfig(const D2xxApi& api, FT_HANDLE h, const plat::Clock& clock, uint32_t timeoutMs, TimerConfigBlock& block, std::string& err) {
     LinkBuffer buffer{};
-    if (!ReadBlock(api, h, timeoutMs, 0x84, false, buffer, err)) return false;
+    if (!ReadBlock(api, h, clock, timeoutMs, 0x84, false, buffer, err)) return false;
     std::copy_n(buffer.begin(), kTimerConfigSize, block.begin());
     err = "V pořádku"_cp;
     return true;
@@ -59,9 +59,9 @@ bool ModuleWriteConfig(const D2xxApi& api, FT_HANDLE h, const TimerConfigBlock& 
     return SendCommand(api, h, 0x85, kTimerConfigSize, data, err);
 }
 
-bool ModuleReadInputs(const D2xxApi& api, FT_HANDLE h, uint32_t timeoutMs, InputBlock& block, std::string& err) {
+bool ModuleReadInputs(const D2xxApi& api, FT_HANDLE h, const plat::Clock& clock, uint32_t timeoutMs, InputBlock& block, std::string& err) {
     LinkBuffer buffer{};
-    if (!ReadBlock(api, h, timeoutMs, 0x90, false, buffer, err)) return false;
+    if (!ReadBlock(api, h, clock, timeoutMs, 0x90, false, buffer, err)) return false;
     std::copy_n(buffer.begin(), kInputBlockSize, block.begin());
     err = "V pořádku"_cp;
     return true;

@@ -54,7 +54,7 @@ bool SendCommand(const D2xxApi& api, FT_HANDLE h, uint8_t code, uint8_t count, c
     return true;
 }
 
-bool ExchangeCommand(const D2xxApi& api, FT_HANDLE h, uint32_t timeoutMs, uint8_t code, std::string& err, bool rawReply,
+bool ExchangeCommand(const D2xxApi& api, FT_HANDLE h, const plat::Clock& clock, uint32_t timeoutMs, uint8_t code, std::string& err, bool rawReply,
                      LinkBuffer& buffer, uint8_t& count) {
     // Stale bytes of earlier commands (whose replies are never read) must not pass for this reply.
     if (call::Purge(api, h, FT_PURGE_RX | FT_PURGE_TX) != FT_OK) {
@@ -64,16 +64,16 @@ bool ExchangeCommand(const D2xxApi& api, FT_HANDLE h, uint32_t timeoutMs, uint8_
     if (!SendCommand(api, h, code, count, buffer, err)) return false;
 
     const uint32_t expected = static_cast<uint32_t>(ExpectedReplyLength(code));
-    const uint32_t start = plat::TickCount();
+    const uint32_t start = clock.NowMs();
     DWORD queued = 0;
     uint32_t elapsed = 0;
     do {
-        plat::SleepMs(1);
+        clock.SleepMs(1);
         if (call::GetQueueStatus(api, h, &queued) != FT_OK) {
             err = "Chyba funkce FT_GetQueueStatus"_cp;
             return false;
         }
-        elapsed = plat::TickCount() - start;
+        elapsed = clock.NowMs() - start;
     } while (queued < expected && elapsed <= timeoutMs);
     if (elapsed > timeoutMs) {
         err = "Nepřišla odpověď (USB timeout = "_cp + text::Decimal(timeoutMs) + "ms)";

@@ -130,14 +130,14 @@ void OpenModule(TData* d) {
     }
 
     Log(d, "(3)", 3);
-    const uint32_t start = plat::TickCount();
-    while (plat::TickCount() - start <= kStopPauseMs) plat::SleepMs(1);
+    const uint32_t start = d->Clock->NowMs();
+    while (d->Clock->NowMs() - start <= kStopPauseMs) d->Clock->SleepMs(1);
     if (!ModuleReset(api, h, err)) return FailCommand(d, "(3a) ", err);
     if (!ModuleWriteLong(api, h, 0, err)) return FailCommand(d, "(3b) ", err);
 
     Log(d, "(4)", 3);
     std::string ident;
-    if (!ModuleIdentify(api, h, timeout, ident, err)) return FailCommand(d, "(4a) ", err);
+    if (!ModuleIdentify(api, h, *d->Clock, timeout, ident, err)) return FailCommand(d, "(4a) ", err);
     {
         plat::LockGuard g(d->DataLock);
         z.ModuleType += "  (" + ident + ")";
@@ -146,7 +146,7 @@ void OpenModule(TData* d) {
 
     Log(d, "(5)", 3);
     TimerConfigBlock block{};
-    if (!ModuleReadConfig(api, h, timeout, block, err)) return FailCommand(d, "(5a) ", err);
+    if (!ModuleReadConfig(api, h, *d->Clock, timeout, block, err)) return FailCommand(d, "(5a) ", err);
     {
         plat::LockGuard g(d->DataLock);
         physInput = z.Settings.PhysInput;
