@@ -15,8 +15,9 @@ public:
 }  // namespace
 
 const Clock& SystemClock() {
-    static const SystemClockImpl clock;
-    return clock;
+    // Never destroyed: a detached reaper thread may still use it while the process exits.
+    static const Clock* const clock = new SystemClockImpl;
+    return *clock;
 }
 
 }  // namespace zelk::plat
