@@ -20,6 +20,7 @@
 #include "fuzz_work_folder.h"
 #include "domain/status_texts.h"
 #include "domain/channel_map.h"
+#include "virtual_clock.h"
 #include "usb/Vorna_FTD201.h"
 #include "usb/link_internal.h"
 
@@ -41,6 +42,8 @@ ByteStream g_dat;
 uint8_t g_lastCode = 0;              // command code of the last write, echoed by most replies
 fs::path g_dir;
 TData* g_d = nullptr;
+// The instance's sleeps advance this clock instead of waiting.
+fuzz::VirtualClock g_clock;
 
 uint8_t Byte() { return g_ctl.Byte(); }
 
@@ -154,7 +157,7 @@ void Exchange(const D2xxApi& api) {
     uint8_t count = g_ctl.Byte();
     const std::string data = g_dat.Bytes(count);
     std::memcpy(buffer.data(), data.data(), data.size());
-    const LinkResult result = ExchangeCommand(api, kHandle, timeout, code, raw, buffer, count);
+    const LinkResult result = ExchangeCommand(api, kHandle, g_clock, timeout, code, raw, buffer, count);
     const bool ok = result.ok();
     FUZZ_CHECK(ok || !Describe(result.error()).detail.empty());
     const int expected = ExpectedReplyLength(code);
@@ -186,7 +189,7 @@ void Upload(TData* d) {
         d->ConversionPending = 0;
         z.MeasurementRunning = 1;
     }
-    z.MeasurementStartTick = plat::TickCount() - g_ctl.Range<uint32_t>(0, 100);
+    z.MeasurementStartTick = g_clock.NowMs() - g_ctl.Range<uint32_t>(0, 100);
     uint32_t limit;
     {
         plat::LockGuard g(d->DataLock);
@@ -228,6 +231,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fs::current_path(g_dir);
     // An instance as MakeDriver leaves it, without the host layer around it.
     g_d = new TData;
+    g_d->Clock = &g_clock;
     SetConfigDefaults(g_d->Cfg);
     ResetDeviceBlock(*g_d, DeviceReset::Everything);
     BuildChannelTable(*g_d);

@@ -30,7 +30,7 @@ bool StatusOk(const TData& d) { return DeviceStatusCode(d) == Code(Status::Ok); 
 uint32_t IdleWaitMs(const TData* d, uint32_t lastRetry) {
     if (d->Device.MeasurementRunning != 0) return kUploadCadenceMs;
     if (!StatusOk(*d)) {
-        const uint32_t since = plat::TickCount() - lastRetry;
+        const uint32_t since = d->Clock->NowMs() - lastRetry;
         if (since >= kRetryIntervalMs) return 0;
         return std::min(kRetryIntervalMs - since, kSafetyWakeMs);
     }
@@ -51,7 +51,7 @@ void TThreadZELK::Execute() {
     if (d == nullptr) return;
     d->AcqThreadEnded = 0;
     d->StopRequested = 0;
-    uint32_t lastRetry = plat::TickCount();
+    uint32_t lastRetry = d->Clock->NowMs();
     Tud(d, "TUD 1");
 
     auto leave = [this, d] { return Terminated() || d->StopRequested != 0; };
@@ -112,13 +112,13 @@ void TThreadZELK::Execute() {
         if (leave()) return false;
 
         // Retry, counted from the start or the last retry, not from the failure.
-        if (!StatusOk(*d) && plat::TickCount() - lastRetry >= kRetryIntervalMs) {
+        if (!StatusOk(*d) && d->Clock->NowMs() - lastRetry >= kRetryIntervalMs) {
             Tud(d, "TUD 2d");
             if (d->Device.ModuleReady != 0) CloseModule(d, DeviceReset::KeepSettingsAndOutcome);
             if (leave()) return false;
             if (d->Device.ModuleReady == 0) OpenModule(d);
             if (StatusOk(*d)) WriteLog(d, "Nalezen USB modul", 0);
-            lastRetry = plat::TickCount();
+            lastRetry = d->Clock->NowMs();
         }
 
         RefreshStatusChannels(d);
@@ -127,7 +127,7 @@ void TThreadZELK::Execute() {
 
     while (true) {
         // Blocks until a batch ends, Done asks it to stop, or its own next deadline.
-        d->AcqWake.Wait(IdleWaitMs(d, lastRetry));
+        d->Clock->WaitFor(d->AcqWake, IdleWaitMs(d, lastRetry));
         if (leave()) break;
         // A pass that fails unexpectedly (no memory in a 32-bit host, say) is logged and
         // the loop goes on: the module stays served and Done still finds the thread.

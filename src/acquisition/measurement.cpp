@@ -46,7 +46,7 @@ void CloseRecordFile(TData* d) {
 // that fails is a write that failed: the disk did not take the records.
 bool SyncRecordFileWhenDue(TData* d) {
     TZarizeni& z = d->Device;
-    const uint32_t now = plat::TickCount();
+    const uint32_t now = d->Clock->NowMs();
     if (now - z.RecordFileSyncTick < d->RecordFileSyncMs) return true;
     z.RecordFileSyncTick = now;
     return z.RecordFile.Flush();
@@ -138,7 +138,7 @@ void StartMeasurement(TData* d) {
     }
     WriteLog(d, "Z_SS (5)", 3);
     usb::TimerConfigBlock block{};
-    if (const usb::LinkResult r = usb::ModuleReadConfig(api, z.Handle, static_cast<uint32_t>(d->Cfg.UsbTimeout), block);
+    if (const usb::LinkResult r = usb::ModuleReadConfig(api, z.Handle, *d->Clock, static_cast<uint32_t>(d->Cfg.UsbTimeout), block);
         !r.ok()) {
         CommandFailed(d, "Z_SS (5a) ", r.error());
         SetMeasurementStatus(*d, ZELK_MEASURE_COMMAND_FAILED);
@@ -171,7 +171,7 @@ void StartMeasurement(TData* d) {
         return;
     }
     z.RecordFileOk = 1;
-    z.RecordFileSyncTick = plat::TickCount();
+    z.RecordFileSyncTick = d->Clock->NowMs();
     WriteLog(d, "Z_SS (8)", 3);
     if (const usb::LinkResult r = usb::ModuleStart(api, z.Handle); !r.ok()) {
         CloseRecordFile(d);
@@ -181,7 +181,7 @@ void StartMeasurement(TData* d) {
     z.StoredRecordCount = 0;
     z.MeasurementRunning = 1;
     SetMeasurementStatus(*d, ZELK_MEASURE_RUNNING);
-    z.MeasurementStartTick = plat::TickCount();
+    z.MeasurementStartTick = d->Clock->NowMs();
     d->ConversionPending = 1;
     WriteLog(d, "Z_SS (99)", 2);
 }
@@ -285,7 +285,7 @@ void UploadRecords(TData* d) {
 
     // The start of a record torn by an earlier short read counts towards the next record.
     const usb::DWORD partial = std::min<usb::DWORD>(z.PartialBytes, r - 1);
-    const int32_t elapsed = static_cast<int32_t>(plat::TickCount() - z.MeasurementStartTick.load());
+    const int32_t elapsed = static_cast<int32_t>(d->Clock->NowMs() - z.MeasurementStartTick.load());
     if (queued < r - partial) {
         if (elapsed > d->Cfg.UsbTimeout) {
             WriteLog(d, "UD (10)", 3);
@@ -362,7 +362,7 @@ void UploadRecords(TData* d) {
         EndMeasurement(d, handedOver);
     }
     // Only a block that brought a record counts as data for the no-data timeout.
-    if (records > 0) z.MeasurementStartTick = plat::TickCount();
+    if (records > 0) z.MeasurementStartTick = d->Clock->NowMs();
     WriteLog(d, "UD (99)", 2);
 }
 

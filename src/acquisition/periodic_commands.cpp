@@ -69,7 +69,7 @@ void ReadInputs(TData* d) {
 
     Log(d, tag, "(1)", 3);
     usb::TimerConfigBlock current{};
-    if (const usb::LinkResult r = usb::ModuleReadConfig(api, h, timeout, current); !r.ok()) {
+    if (const usb::LinkResult r = usb::ModuleReadConfig(api, h, *d->Clock, timeout, current); !r.ok()) {
         CommandFailed(d, tag, "(1a) ", r.error());
         return;
     }
@@ -89,7 +89,7 @@ void ReadInputs(TData* d) {
 
     Log(d, tag, "(3)", 3);
     usb::InputBlock block{};
-    if (const usb::LinkResult r = usb::ModuleReadInputs(api, h, timeout, block); !r.ok()) {
+    if (const usb::LinkResult r = usb::ModuleReadInputs(api, h, *d->Clock, timeout, block); !r.ok()) {
         CommandFailed(d, tag, "(3a) ", r.error());
         return;
     }

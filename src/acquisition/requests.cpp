@@ -23,7 +23,7 @@ void Complete(TData* d, bool passOnly) {
     if (d == nullptr) return;
     // One read of the pair, so that every channel of the pass carries the same status.
     const StatusPair status = GetDeviceStatus(*d);
-    const uint32_t now = plat::TickCount();
+    const uint32_t now = d->Clock->NowMs();
     bool awaited = false;
     plat::LockGuard g(d->DataLock);
     for (TJedenKanal& ch : d->Channels) {

@@ -18,6 +18,7 @@
 #include "domain/record_layout.h"
 #include "config/TCFG.h"
 #include "domain/timer_settings.h"
+#include "platform/clock.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
 #include "usb/d2xx.h"
@@ -280,6 +281,9 @@ struct TData {
 
     // The D2XX provider of this instance (the build's own; tests may replace it).
     const usb::D2xxApi* D2xx = nullptr;
+    // Ticks, sleeps and timed waits of this instance: the system clock; tests may put their
+    // own in place before the instance's threads start.
+    const plat::Clock* Clock = &plat::SystemClock();
 
     mutable plat::RecursiveLock DataLock;
     mutable std::mutex StatusLock;

@@ -34,12 +34,12 @@ uint32_t TruncateToLong(double v) {
     return static_cast<uint32_t>(v);
 }
 
-void FinishNow(TJedenKanal& c, const StatusPair& status) {
+void FinishNow(TJedenKanal& c, const StatusPair& status, uint32_t now) {
     c.Pending = 0;
     c.Processed = 0;
     c.NotifyWanted = 0;
     c.RequestCount++;
-    c.RequestTick = plat::TickCount();
+    c.RequestTick = now;
     c.Status = status.code;
     c.StatusText = status.text;
     c.Finished = 1;

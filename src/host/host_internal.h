@@ -28,8 +28,8 @@ void CopyBounded(const std::string& text, char* buf, int32_t capacity);
 // The channel's Defined flag; ch must be below 204.
 bool ChannelDefined(TData* d, uint32_t ch);
 
-// Finishes a channel's request at once with the device status (under DataLock).
-void FinishNow(TJedenKanal& c, const StatusPair& status);
+// Finishes a channel's request at once with the device status at tick `now` (under DataLock).
+void FinishNow(TJedenKanal& c, const StatusPair& status, uint32_t now);
 
 inline int32_t TagOf(const ZelkValue& v) { return v.tag; }
 inline uint32_t PayloadLong(const ZelkValue& v) {

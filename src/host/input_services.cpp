@@ -60,7 +60,7 @@ void DoInputRequest(TData* d, uint32_t ch) {
                 }
             } else {
                 c.RequestCount++;
-                c.RequestTick = plat::TickCount();
+                c.RequestTick = d->Clock->NowMs();
                 c.Status = status.code;
                 c.StatusText = status.text;
             }
@@ -93,7 +93,7 @@ void DoInputRequest(TData* d, uint32_t ch) {
         } else {
             store = false;  // an output channel: nothing changes
         }
-        if (finishNow) FinishNow(c, status);
+        if (finishNow) FinishNow(c, status, d->Clock->NowMs());
         if (store) d->Channels[ch] = std::move(c);
     }
     Log(d, kTagIR, "(3) ", 3);

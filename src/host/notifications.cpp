@@ -71,7 +71,7 @@ void TThreadCallBack::Execute() {
     for (;;) {
         // Whoever finishes a channel the host waits for raises the wake-up; Done does too.
         // The timeout is only a safety net against a missed one.
-        d->NotifyWake.Wait(kNotifySafetyWakeMs);
+        d->Clock->WaitFor(d->NotifyWake, kNotifySafetyWakeMs);
         if (Terminated()) break;
         // A failure inside one scan (no memory for a log line, say) is logged and the
         // scans go on: the host keeps getting its notifications.

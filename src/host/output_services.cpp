@@ -111,7 +111,7 @@ void DoOutputRequest(TData* d, uint32_t ch, const ZelkValue& value) {
         Log(d, kTagOR, "(3) ", 3);
         {
             plat::LockGuard g(d->DataLock);
-            FinishNow(d->Channels[ch], status);
+            FinishNow(d->Channels[ch], status, d->Clock->NowMs());
             TKanal& t = d->Channels;
             for (uint32_t k = ZELK_CH_DEVICE_FAULT; k <= ZELK_CH_DEVICE_TEXT; ++k) {
                 SetStatusChannelValue(k, t[k], status);

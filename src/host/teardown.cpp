@@ -41,12 +41,12 @@ bool JoinConversionThreads(TData* d, uint32_t ms, bool dispatching) {
         plat::LockGuard g(d->DataLock);
         threads.swap(d->ConvThreads);
     }
-    const uint32_t start = plat::TickCount();
+    const uint32_t start = d->Clock->NowMs();
     std::vector<std::unique_ptr<TThreadKonverze>> left;
     for (auto& t : threads) {
         if (!t) continue;
         t->Terminate();
-        const uint32_t spent = plat::TickCount() - start;
+        const uint32_t spent = d->Clock->NowMs() - start;
         if (Ended(t.get(), spent >= ms ? 0 : ms - spent, dispatching))
             t.reset();  // joins a thread that has returned
         else
@@ -64,10 +64,10 @@ void RetireCallbackThread(TData* d) {
 
 // Joins the retired threads that have ended within `ms`; true when none is left.
 bool JoinRetiredThreads(TData* d, uint32_t ms, bool dispatching) {
-    const uint32_t start = plat::TickCount();
+    const uint32_t start = d->Clock->NowMs();
     auto& v = d->RetiredThreads;
     for (auto it = v.begin(); it != v.end();) {
-        const uint32_t spent = plat::TickCount() - start;
+        const uint32_t spent = d->Clock->NowMs() - start;
         if (Ended(it->get(), spent >= ms ? 0 : ms - spent, dispatching))
             it = v.erase(it);
         else
@@ -171,7 +171,7 @@ void StopInstance(TData* d) {
     }
     if (anyConversion) {
         TerminateConversionThreads(d);
-        plat::SleepDispatching(200);
+        d->Clock->SleepDispatching(200);
     }
 
     Log(d, kTagDone, "(2) ", 3);
@@ -179,13 +179,13 @@ void StopInstance(TData* d) {
     if (d->AcqThread) {
         d->StopRequested = 1;
         d->AcqThread->Terminate();
-        const uint32_t start = plat::TickCount();
+        const uint32_t start = d->Clock->NowMs();
         // At least 200 ms, then until the thread has left its loop (a module command in
         // progress runs to its end), bounded by what one pass can take.
-        plat::SleepDispatching(200);
-        uint32_t elapsed = plat::TickCount() - start;
+        d->Clock->SleepDispatching(200);
+        uint32_t elapsed = d->Clock->NowMs() - start;
         acqEnded = d->AcqThread->WaitForDispatching(elapsed >= limit ? 0 : limit - elapsed);
-        elapsed = plat::TickCount() - start;
+        elapsed = d->Clock->NowMs() - start;
         d->LastStopWaitMs = static_cast<int32_t>(elapsed);
         if (acqEnded) {
             d->AcqThread.reset();

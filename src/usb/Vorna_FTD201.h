@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/clock.h"
 #include "usb/d2xx.h"
 #include "usb/link_error.h"
 #include "usb/protocol.h"
@@ -24,20 +25,21 @@ using TimerConfigBlock = std::array<uint8_t, kTimerConfigSize>;
 using InputBlock = std::array<uint8_t, kInputBlockSize>;
 
 // Link framing and transfer. Each returns success or what failed (usb/link_error.h).
+// A reply is waited for on `clock` (the instance's), at most `timeoutMs`.
 LinkResult ResetLink(const D2xxApi& api, FT_HANDLE h);
 LinkResult SendCommand(const D2xxApi& api, FT_HANDLE h, uint8_t code, uint8_t count, const LinkBuffer& data);
-LinkResult ExchangeCommand(const D2xxApi& api, FT_HANDLE h, uint32_t timeoutMs, uint8_t code, bool rawReply,
+LinkResult ExchangeCommand(const D2xxApi& api, FT_HANDLE h, const plat::Clock& clock, uint32_t timeoutMs, uint8_t code, bool rawReply,
                            LinkBuffer& buffer, uint8_t& count);
 // The packet that SendCommand writes (code, four length nibbles, two nibbles per byte).
 int BuildPacket(uint8_t code, uint8_t count, const uint8_t* data, uint8_t* packet, int capacity);
 
 // Module commands, one per code of usb/protocol.h. Results are handed back only on success.
 LinkResult ModuleReset(const D2xxApi& api, FT_HANDLE h);
-LinkResult ModuleIdentify(const D2xxApi& api, FT_HANDLE h, uint32_t timeoutMs, std::string& ident);
+LinkResult ModuleIdentify(const D2xxApi& api, FT_HANDLE h, const plat::Clock& clock, uint32_t timeoutMs, std::string& ident);
 LinkResult ModuleWriteLong(const D2xxApi& api, FT_HANDLE h, uint32_t value);
-LinkResult ModuleReadConfig(const D2xxApi& api, FT_HANDLE h, uint32_t timeoutMs, TimerConfigBlock& block);
+LinkResult ModuleReadConfig(const D2xxApi& api, FT_HANDLE h, const plat::Clock& clock, uint32_t timeoutMs, TimerConfigBlock& block);
 LinkResult ModuleWriteConfig(const D2xxApi& api, FT_HANDLE h, const TimerConfigBlock& block);
-LinkResult ModuleReadInputs(const D2xxApi& api, FT_HANDLE h, uint32_t timeoutMs, InputBlock& block);
+LinkResult ModuleReadInputs(const D2xxApi& api, FT_HANDLE h, const plat::Clock& clock, uint32_t timeoutMs, InputBlock& block);
 LinkResult ModuleStart(const D2xxApi& api, FT_HANDLE h);
 LinkResult ModuleWriteOutput(const D2xxApi& api, FT_HANDLE h, uint8_t first, uint8_t value);
 LinkResult ModuleWriteCounter(const D2xxApi& api, FT_HANDLE h, uint8_t counter, uint16_t preset);

@@ -15,9 +15,9 @@ LinkResult SendData(const D2xxApi& api, FT_HANDLE h, uint8_t code, std::initiali
 }
 
 // Exchanges a command without request data; the reply data is left in `buffer`.
-LinkResult ReadBlock(const D2xxApi& api, FT_HANDLE h, uint32_t timeoutMs, uint8_t code, bool raw, LinkBuffer& buffer) {
+LinkResult ReadBlock(const D2xxApi& api, FT_HANDLE h, const plat::Clock& clock, uint32_t timeoutMs, uint8_t code, bool raw, LinkBuffer& buffer) {
     uint8_t count = 0;
-    return ExchangeCommand(api, h, timeoutMs, code, raw, buffer, count);
+    return ExchangeCommand(api, h, clock, timeoutMs, code, raw, buffer, count);
 }
 
 }  // namespace
@@ -30,9 +30,9 @@ LinkResult ModuleReset(const D2xxApi& api, FT_HANDLE h) {
     return r;
 }
 
-LinkResult ModuleIdentify(const D2xxApi& api, FT_HANDLE h, uint32_t timeoutMs, std::string& ident) {
+LinkResult ModuleIdentify(const D2xxApi& api, FT_HANDLE h, const plat::Clock& clock, uint32_t timeoutMs, std::string& ident) {
     LinkBuffer buffer{};
-    if (LinkResult r = ReadBlock(api, h, timeoutMs, kCmdIdentify, true, buffer); !r.ok()) return r;
+    if (LinkResult r = ReadBlock(api, h, clock, timeoutMs, kCmdIdentify, true, buffer); !r.ok()) return r;
     // Every byte is a character, whatever its value: 12 of name, 4 of version, nothing trimmed.
     const char* b = reinterpret_cast<const char*>(buffer.data());
     ident = std::string(b, kIdentNameSize) + "  verze " + std::string(b + kIdentNameSize, kIdentVersionSize);
@@ -45,9 +45,9 @@ LinkResult ModuleWriteLong(const D2xxApi& api, FT_HANDLE h, uint32_t value) {
                      static_cast<uint8_t>(value >> 24)});
 }
 
-LinkResult ModuleReadConfig(const D2xxApi& api, FT_HANDLE h, uint32_t timeoutMs, TimerConfigBlock& block) {
+LinkResult ModuleReadConfig(const D2xxApi& api, FT_HANDLE h, const plat::Clock& clock, uint32_t timeoutMs, TimerConfigBlock& block) {
     LinkBuffer buffer{};
-    if (LinkResult r = ReadBlock(api, h, timeoutMs, kCmdReadConfig, false, buffer); !r.ok()) return r;
+    if (LinkResult r = ReadBlock(api, h, clock, timeoutMs, kCmdReadConfig, false, buffer); !r.ok()) return r;
     std::copy_n(buffer.begin(), kTimerConfigSize, block.begin());
     return {};
 }
@@ -58,9 +58,9 @@ LinkResult ModuleWriteConfig(const D2xxApi& api, FT_HANDLE h, const TimerConfigB
     return SendCommand(api, h, kCmdWriteConfig, kTimerConfigSize, data);
 }
 
-LinkResult ModuleReadInputs(const D2xxApi& api, FT_HANDLE h, uint32_t timeoutMs, InputBlock& block) {
+LinkResult ModuleReadInputs(const D2xxApi& api, FT_HANDLE h, const plat::Clock& clock, uint32_t timeoutMs, InputBlock& block) {
     LinkBuffer buffer{};
-    if (LinkResult r = ReadBlock(api, h, timeoutMs, kCmdReadInputs, false, buffer); !r.ok()) return r;
+    if (LinkResult r = ReadBlock(api, h, clock, timeoutMs, kCmdReadInputs, false, buffer); !r.ok()) return r;
     std::copy_n(buffer.begin(), kInputBlockSize, block.begin());
     return {};
 }

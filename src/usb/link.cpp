@@ -48,7 +48,7 @@ LinkResult SendCommand(const D2xxApi& api, FT_HANDLE h, uint8_t code, uint8_t co
     return {};
 }
 
-LinkResult ExchangeCommand(const D2xxApi& api, FT_HANDLE h, uint32_t timeoutMs, uint8_t code, bool rawReply,
+LinkResult ExchangeCommand(const D2xxApi& api, FT_HANDLE h, const plat::Clock& clock, uint32_t timeoutMs, uint8_t code, bool rawReply,
                            LinkBuffer& buffer, uint8_t& count) {
     // Stale bytes of earlier commands (whose replies are never read) must not pass for this reply.
     if (const FT_STATUS s = call::Purge(api, h, FT_PURGE_RX | FT_PURGE_TX); s != FT_OK) {
@@ -59,17 +59,17 @@ LinkResult ExchangeCommand(const D2xxApi& api, FT_HANDLE h, uint32_t timeoutMs, 
     if (LinkResult r = SendCommand(api, h, code, count, buffer); !r.ok()) return r;
 
     const uint32_t expected = static_cast<uint32_t>(ExpectedReplyLength(code));
-    const uint32_t start = plat::TickCount();
+    const uint32_t start = clock.NowMs();
     DWORD queued = 0;
     uint32_t elapsed = 0;
     do {
-        plat::SleepMs(1);
+        clock.SleepMs(1);
         if (const FT_STATUS s = call::GetQueueStatus(api, h, &queued); s != FT_OK) {
             LinkError e = Fault(LinkFault::QueueCall, code);
             e.ftStatus = s;
             return e;
         }
-        elapsed = plat::TickCount() - start;
+        elapsed = clock.NowMs() - start;
     } while (queued < expected && elapsed <= timeoutMs);
     if (elapsed > timeoutMs) {
         LinkError e = Fault(LinkFault::NoReply, code, expected, queued);

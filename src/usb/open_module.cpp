@@ -136,14 +136,14 @@ void OpenModule(TData* d) {
     }
 
     Log(d, "(3)", 3);
-    const uint32_t start = plat::TickCount();
-    while (plat::TickCount() - start <= kStopPauseMs) plat::SleepMs(1);
+    const uint32_t start = d->Clock->NowMs();
+    while (d->Clock->NowMs() - start <= kStopPauseMs) d->Clock->SleepMs(1);
     if (const LinkResult r = ModuleReset(api, h); !r.ok()) return FailCommand(d, "(3a) ", r.error());
     if (const LinkResult r = ModuleWriteLong(api, h, 0); !r.ok()) return FailCommand(d, "(3b) ", r.error());
 
     Log(d, "(4)", 3);
     std::string ident;
-    if (const LinkResult r = ModuleIdentify(api, h, timeout, ident); !r.ok()) return FailCommand(d, "(4a) ", r.error());
+    if (const LinkResult r = ModuleIdentify(api, h, *d->Clock, timeout, ident); !r.ok()) return FailCommand(d, "(4a) ", r.error());
     {
         plat::LockGuard g(d->DataLock);
         z.ModuleType += "  (" + ident + ")";
@@ -152,7 +152,7 @@ void OpenModule(TData* d) {
 
     Log(d, "(5)", 3);
     TimerConfigBlock block{};
-    if (const LinkResult r = ModuleReadConfig(api, h, timeout, block); !r.ok()) return FailCommand(d, "(5a) ", r.error());
+    if (const LinkResult r = ModuleReadConfig(api, h, *d->Clock, timeout, block); !r.ok()) return FailCommand(d, "(5a) ", r.error());
     {
         plat::LockGuard g(d->DataLock);
         physInput = z.Settings.PhysInput;

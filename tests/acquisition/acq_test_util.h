@@ -18,19 +18,13 @@
 #include "core/Pomocny.h"
 #include "domain/channel_map.h"
 #include "sim/sim.h"
+#include "test_clock.h"
 #include "usb/Vorna_FTD201.h"
 
 namespace zelk::acqtest {
 
-// Waits for a condition with a generous deadline; false if it never came.
-inline bool WaitUntil(const std::function<bool()>& cond, uint32_t deadlineMs = 20000) {
-    const uint32_t start = plat::TickCount();
-    while (!cond()) {
-        if (plat::TickCount() - start > deadlineMs) return cond();
-        plat::SleepMs(1);
-    }
-    return true;
-}
+using test::SkipClock;
+using test::WaitUntil;
 
 inline std::string ReadFile(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
@@ -48,6 +42,7 @@ public:
                     ("zelk_acq_" + std::to_string(std::random_device{}()) + "_" + std::to_string(serialNo++) + ".log"))
                        .string();
         d = std::make_unique<TData>();
+        d->Clock = &clock;
         SetConfigDefaults(d->Cfg);
         d->Cfg.ModuleSerial = serial;
         d->Cfg.LogLevel = 3;
@@ -130,6 +125,8 @@ public:
         return out;
     }
 
+    // The instance's clock, which a test moves on instead of waiting out the retry interval.
+    SkipClock clock;
     std::unique_ptr<TData> d;
 
 private:

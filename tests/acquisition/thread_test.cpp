@@ -26,6 +26,9 @@ int CountLog(const std::vector<std::string>& log, const std::string& text, int f
     return n;
 }
 
+// The acquisition thread's interval between two attempts to reopen the module.
+constexpr uint32_t kRetryMs = 3000;
+
 bool WaitStatus(const Instance& in, uint8_t code) {
     return WaitUntil([&] { return DeviceStatusCode(*in.d) == code; });
 }
@@ -177,12 +180,18 @@ TEST_F(AcquisitionThreadTest, FirstRetryComesAfter3000MsAndFindsTheRepluggedModu
     Instance in;
     in.Open();
     ASSERT_EQ(DeviceStatusCode(*in.d), 9);
-    const uint32_t before = plat::TickCount();
+    const uint32_t before = in.clock.NowMs();
     in.Start();
     sim::GlobalBench().SetPlugged(0, true);
+    ASSERT_TRUE(WaitUntil([&] { return in.clock.Waiters() > 0; }));
+    // Well before the interval has passed the thread has looked round and not retried.
+    in.clock.Skip(kRetryMs - 1000);
+    ASSERT_TRUE(WaitUntil([&] { return in.clock.Settled(); }));
+    EXPECT_EQ(DeviceStatusCode(*in.d), 9);
+    in.clock.Skip(1000);
     ASSERT_TRUE(WaitStatus(in, 0));
     // The retry is counted from the thread's start, which is after `before`.
-    EXPECT_GE(plat::TickCount() - before, 3000u);
+    EXPECT_GE(in.clock.NowMs() - before, 3000u);
     EXPECT_EQ(in.d->Device.ModuleReady, 1);
     ASSERT_TRUE(WaitUntil([&] { return in.Channel(97).TextValue == "0"; }));
 
@@ -208,9 +217,12 @@ TEST_F(AcquisitionThreadTest, ModuleUnpluggedWhileRunningIsClosedAndReopenedAfte
     EXPECT_EQ(in.Channel(0).StatusText.rfind("Chyba povelu - "_cp, 0), 0u);
 
     // The first retry closes the ready module and finds the other device only.
+    in.clock.Skip(kRetryMs);
     ASSERT_TRUE(WaitStatus(in, 5));
+    ASSERT_TRUE(WaitUntil([&] { return in.clock.Settled(); }));
     EXPECT_EQ(in.d->Device.ModuleReady, 0);
     sim::GlobalBench().SetPlugged(0, true);
+    in.clock.Skip(kRetryMs);
     ASSERT_TRUE(WaitStatus(in, 0));
     in.RequestInput({0});
     ASSERT_TRUE(in.WaitFinished({0}));
@@ -232,6 +244,8 @@ TEST_F(AcquisitionThreadTest, ModuleLeftOpenButNotConfiguredIsRecoveredByTheRetr
     ASSERT_EQ(in.d->Device.HandleValid, 1);
     ASSERT_EQ(in.d->Device.ModuleReady, 0);
     in.Start();
+    ASSERT_TRUE(WaitUntil([&] { return in.clock.Waiters() > 0; }));
+    in.clock.Skip(kRetryMs);
     ASSERT_TRUE(WaitStatus(in, 0));
     EXPECT_EQ(in.d->Device.ModuleReady, 1);
     EXPECT_EQ(sim::GlobalBench().State(0).open_handles, 1);

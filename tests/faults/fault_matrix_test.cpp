@@ -212,6 +212,8 @@ struct Row {
     bool late = false;
 };
 
+// The acquisition thread's interval between two attempts to reopen the module.
+constexpr uint32_t kRetryMs = 3000;
 // How long after Init a late fault comes: more than one retry interval.
 constexpr uint32_t kLateMs = 3500;
 
@@ -224,6 +226,8 @@ struct Lane {
     TempDir dir;
     std::string log;
     void* inst = nullptr;
+    // The instance's clock: the row makes the retry interval pass instead of waiting it out.
+    SkipClock clock;
     uint32_t initTick = 0;
     bool lifted = false;
     std::vector<std::string> problems;
@@ -387,7 +391,7 @@ std::vector<uint32_t> Trigger(const Row& r, Lane& l) {
             Write(inst, 200, Long(1));
             l.Need(WaitMeasuring(inst), "the measurement did not start");
             if (r.late)
-                l.Need(WaitUntil([&] { return plat::TickCount() - l.initTick > kLateMs; }, kLateMs + 1000),
+                l.Need(WaitUntil([&] { return l.clock.NowMs() - l.initTick > kLateMs; }, kLateMs + 1000),
                        "no late moment");
             if (!r.injectFirst) r.inject(l);
             return {};
@@ -498,8 +502,9 @@ void FailAndRecover(const Row& r, Lane& l) {
     }
 
     if (!r.recovers) {
-        // Long enough for one retry; it meets the same fault.
-        plat::SleepMs(3500);
+        // One retry; it meets the same fault.
+        l.clock.Skip(kRetryMs);
+        l.Need(WaitUntil([&] { return l.clock.Settled(); }), "no retry");
         l.Eq(int(Code(l.inst)), static_cast<int>(r.code), "device status after the retry");
         // Refused before any D2XX call, at Init and at the retry.
         std::array<int, sim::kD2xxCallCount> counts;
@@ -512,6 +517,7 @@ void FailAndRecover(const Row& r, Lane& l) {
     }
     // The fault goes; the instance comes back without Done and Init.
     Lift(r, l);
+    l.clock.Skip(kRetryMs);
     l.Need(WaitUntil([&] { return Code(l.inst) == 0; }, 30000), "no recovery");
     const HostView good = ReadStatus(l.inst);
     l.Eq(int(good.notOk), 0, "channel 97 after the recovery");
@@ -558,11 +564,14 @@ void RunRow(const Row& r, Lane& l) {
         return;
     }
     D(l.inst)->D2xx = &LaneTable(l.index);
+    D(l.inst)->Clock = &l.clock;
     if (r.via == Via::Open) r.inject(l);
     char msg[256] = {};
-    l.initTick = plat::TickCount();
+    l.initTick = l.clock.NowMs();
     Init(l.inst, 0, ini.c_str(), sizeof msg - 1, msg, 0, 0, 0, nullptr);
     l.Eq(std::string(msg), std::string("Ok"), "Init");
+    // A late fault comes when more than a retry interval has passed since Init.
+    if (r.late) l.clock.Skip(kLateMs + 1);
     if (r.via != Via::Open) l.Eq(int(Code(l.inst)), 0, "device status after Init");
 
     bool whole = false;

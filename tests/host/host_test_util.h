@@ -19,6 +19,7 @@
 #include "core/Pomocny.h"
 #include "host/exports.h"
 #include "sim/sim.h"
+#include "test_clock.h"
 
 namespace zelk::hosttest {
 
@@ -151,16 +152,8 @@ struct CallRecorder {
     }
 };
 
-// Polls `cond` with 1 ms sleeps for at most `ms`; the bound only keeps a broken build from
-// hanging, it is never what a test asserts.
-template <class F>
-bool WaitUntil(F cond, uint32_t ms = 20000) {
-    for (uint32_t i = 0; i < ms; ++i) {
-        if (cond()) return true;
-        plat::SleepMs(1);
-    }
-    return cond();
-}
+using test::SkipClock;
+using test::WaitUntil;
 
 inline TData* D(void* p) { return static_cast<TData*>(p); }
 

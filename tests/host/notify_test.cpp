@@ -2,6 +2,7 @@
 #include "acquisition/acquisition.h"
 #include "core/log.h"
 #include "domain/channel_map.h"
+#include "host/host_internal.h"
 #include "host_test_util.h"
 #include "window/window_api.h"
 
@@ -216,7 +217,8 @@ TEST_F(Cycles, DisposeFromInsideTheCallbackFreesAfterTheThreadHasLeft) {
     inst = nullptr;  // owned by the callback from here on
     ASSERT_TRUE(WaitUntil([&] { return gDoneInside.load() == 1; }));
     EXPECT_EQ(sim::GlobalBench().State(0).open_handles, 0);
-    plat::SleepMs(100);  // lets the freeing helper finish before the bench is reset
+    // The freeing helper finishes before the bench is reset.
+    EXPECT_TRUE(WaitUntil([] { return host::LiveReaperCount() == 0; }));
 }
 
 TEST_F(Cycles, DriverProcAndQueryProc) {

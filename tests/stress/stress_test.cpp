@@ -18,19 +18,18 @@
 #include "domain/channel_map.h"
 #include "host/exports.h"
 #include "sim/sim.h"
+#include "test_clock.h"
 
 namespace zelk {
 namespace {
 
 constexpr uint32_t kDeadlineMs = 30000;
 
+// The acquisition thread's interval between two attempts to reopen a lost module.
+constexpr uint32_t kRetryMs = 3000;
+
 bool WaitUntil(const std::function<bool()>& cond, uint32_t deadlineMs = kDeadlineMs) {
-    const uint32_t start = plat::TickCount();
-    while (!cond()) {
-        if (plat::TickCount() - start > deadlineMs) return cond();
-        plat::SleepMs(1);
-    }
-    return true;
+    return test::WaitUntil(cond, deadlineMs);
 }
 
 ZelkValue Long(uint32_t v) {
@@ -69,6 +68,7 @@ public:
 
     void Init() {
         instance_ = MakeDriver();
+        static_cast<TData*>(instance_)->Clock = &clock;
         char msg[256] = {};
         ASSERT_EQ(::Init(instance_, 0, param_.c_str(), 255, msg, 0, 0, 7, CountNotification), 1) << msg;
     }
@@ -102,6 +102,8 @@ public:
 
     std::atomic<int> unfinished{0};
     std::atomic<int> cycles{0};
+    // The instance's clock: the test makes the retry interval pass instead of waiting it out.
+    test::SkipClock clock;
 
 private:
     bool AwaitFinished(uint8_t (*finalized)(void*, uint32_t, int32_t*), const std::vector<uint32_t>& channels) {
@@ -189,10 +191,15 @@ TEST(Stress, TwoInstancesSurviveHammeringAndUnplugReplug) {
         EXPECT_TRUE(WaitUntil([&] { return DeviceStatusCode(*da) != 0; }));
         bench.SetPlugged(1, false);
         EXPECT_TRUE(WaitUntil([&] { return DeviceStatusCode(*db) != 0; }));
-        plat::SleepMs(2500);
+        // A retry while the modules are away fails again; then they come back one after the
+        // other, and the next retry of each finds its module.
+        a.clock.Skip(kRetryMs);
+        b.clock.Skip(kRetryMs);
+        EXPECT_TRUE(WaitUntil([&] { return a.clock.Settled() && b.clock.Settled(); }));
         bench.SetPlugged(0, true);
-        plat::SleepMs(500);
+        a.clock.Skip(kRetryMs);
         bench.SetPlugged(1, true);
+        b.clock.Skip(kRetryMs);
 
         // A retry every 3000 ms: give them a few rounds.
         const bool recovered =

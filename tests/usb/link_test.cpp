@@ -36,7 +36,7 @@ protected:
 
     bool Exchange(uint8_t code, bool raw, LinkBuffer& buf, uint8_t& count, uint32_t timeout = 200) {
         count = 0;
-        return Ran(ExchangeCommand(api, kH, timeout, code, raw, buf, count), err);
+        return Ran(ExchangeCommand(api, kH, zelk::plat::SystemClock(), timeout, code, raw, buf, count), err);
     }
 };
 
@@ -161,10 +161,10 @@ TEST_F(Link, RepliesDecodedRawAndNibbles) {
     for (int i = 0; i < 32; ++i) EXPECT_EQ(buf[i], 0xA0 + i);
 
     InputBlock in{};
-    ASSERT_TRUE(Ran(ModuleReadInputs(api, kH, 200, in), err));
+    ASSERT_TRUE(Ran(ModuleReadInputs(api, kH, zelk::plat::SystemClock(), 200, in), err));
     for (int i = 0; i < 37; ++i) EXPECT_EQ(in[i], static_cast<uint8_t>(i * 7));
     TimerConfigBlock cfg{};
-    ASSERT_TRUE(Ran(ModuleReadConfig(api, kH, 200, cfg), err));
+    ASSERT_TRUE(Ran(ModuleReadConfig(api, kH, zelk::plat::SystemClock(), 200, cfg), err));
     EXPECT_EQ(cfg[31], 0xA0 + 31);
 }
 
@@ -321,13 +321,13 @@ TEST_F(Link, MissingFunctionsFailWithoutCalling) {
     EXPECT_EQ(err, "Chyba volání funkce knihovny FTDI "_cp);
     EXPECT_FALSE(Ran(SendCommand(none, kH, 0x91, 0, buf), err));
     EXPECT_EQ(err, " Chyba funkce FT_Write");
-    EXPECT_FALSE(Ran(ExchangeCommand(none, kH, 10, 0x81, true, buf, count), err));
+    EXPECT_FALSE(Ran(ExchangeCommand(none, kH, zelk::plat::SystemClock(), 10, 0x81, true, buf, count), err));
     EXPECT_EQ(err, "Chyba volání funkce knihovny FTDI "_cp);
 
     D2xxApi noRead = fake::Api();
     noRead.Read = nullptr;
     fake::ScriptGoodModule();
-    EXPECT_FALSE(Ran(ExchangeCommand(noRead, kH, 200, 0x81, true, buf, count), err));
+    EXPECT_FALSE(Ran(ExchangeCommand(noRead, kH, zelk::plat::SystemClock(), 200, 0x81, true, buf, count), err));
     EXPECT_EQ(err, "Chyba funkce FT_Read");
 }
 
@@ -335,13 +335,13 @@ TEST_F(Link, IdentificationKeepsEveryByte) {
     std::string ident("AB\0\xFF" "EFGHIJKL" " \x01" "9 ", 16);
     fake::ScriptGoodModule(ident);
     std::string text = "old";
-    ASSERT_TRUE(Ran(ModuleIdentify(api, kH, 200, text), err));
+    ASSERT_TRUE(Ran(ModuleIdentify(api, kH, zelk::plat::SystemClock(), 200, text), err));
     EXPECT_EQ(err, kOk);
     ASSERT_EQ(text.size(), 24u);
     EXPECT_EQ(text, ident.substr(0, 12) + "  verze " + ident.substr(12, 4));
 
     fake::Reset();
     text = "old";
-    EXPECT_FALSE(Ran(ModuleIdentify(api, kH, 10, text), err));
+    EXPECT_FALSE(Ran(ModuleIdentify(api, kH, zelk::plat::SystemClock(), 10, text), err));
     EXPECT_EQ(text, "old");
 }

@@ -74,7 +74,7 @@ TEST_F(SimOpen, OpensConfiguresAndCloses) {
     // The open handle carries the periodic commands.
     usb::InputBlock in{};
     std::string err;
-    EXPECT_TRUE(Ran(usb::ModuleReadInputs(*d.D2xx, d.Device.Handle, 100, in), err)) << err;
+    EXPECT_TRUE(Ran(usb::ModuleReadInputs(*d.D2xx, d.Device.Handle, *d.Clock, 100, in), err)) << err;
 
     CloseModule(&d);
     EXPECT_EQ(bench.State(0).open_handles, 0);
@@ -168,7 +168,7 @@ TEST_F(SimOpen, UnplugAndReplug) {
     bench.SetPlugged(0, false);
     usb::InputBlock in{};
     std::string err;
-    EXPECT_FALSE(Ran(usb::ModuleReadInputs(*d.D2xx, d.Device.Handle, 100, in), err));
+    EXPECT_FALSE(Ran(usb::ModuleReadInputs(*d.D2xx, d.Device.Handle, *d.Clock, 100, in), err));
     CloseModule(&d);
     OpenModule(&d);
     EXPECT_EQ(Status().code, 5);
