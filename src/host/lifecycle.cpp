@@ -104,8 +104,6 @@ bool InitInstance(TData* d, const char* paramFile, int32_t msgMax, char* msgBuf,
 
     // Steps 10 and 11.
     Log(d, kTagInit, "(3) ", 3);
-    d->StopRequested = 0;
-    d->AcqThreadEnded = 0;
     d->InputBatchComplete = 0;
     d->OutputBatchComplete = 0;
     d->Timing.Acquire();
@@ -157,8 +155,6 @@ void* MakeDriver(void) {
         SetConfigDefaults(d->Cfg);
         ResetDeviceBlock(*d, DeviceReset::Everything);
         BuildChannelTable(*d);
-        d->StopRequested = 0;
-        d->AcqThreadEnded = 0;
         d->InputBatchComplete = 0;
         d->OutputBatchComplete = 0;
         d->LastStopWaitMs = 0;

@@ -80,7 +80,6 @@ bool JoinRetiredThreads(TData* d, uint32_t ms, bool dispatching) {
 // joins those that ended; closes a module that an ended acquisition thread left open.
 // True when no thread of the instance is left.
 bool StopAndJoinThreads(TData* d, uint32_t acqMs, bool dispatching) {
-    d->StopRequested = 1;
     if (d->CallbackThread) d->CallbackThread->Terminate();
     if (d->AcqThread) d->AcqThread->Terminate();
     TerminateConversionThreads(d);
@@ -146,7 +145,9 @@ bool CallbackIsCurrent(const TData& d) { return notifyingFor == &d; }
 void MarkNotificationThread(const TData& d) { notifyingFor = &d; }
 
 bool IsRunning(const TData& d) {
-    return d.AcqThread || d.CallbackThread || d.Window || !d.ConvThreads.empty();
+    if (d.AcqThread || d.CallbackThread || d.Window) return true;
+    plat::LockGuard g(d.DataLock);
+    return !d.ConvThreads.empty();
 }
 
 int LiveReaperCount() { return liveReapers.load(); }
@@ -177,7 +178,6 @@ void StopInstance(TData* d) {
     Log(d, kTagDone, "(2) ", 3);
     bool acqEnded = true;
     if (d->AcqThread) {
-        d->StopRequested = 1;
         d->AcqThread->Terminate();
         const uint32_t start = plat::TickCount();
         // At least 200 ms, then until the thread has left its loop (a module command in
@@ -230,7 +230,6 @@ void DisposeNow(TData* d) {
         // Freed from inside the host's notification function: that thread still runs on the
         // instance and returns into it; the reaper frees it once it has ended. The window
         // is left to the reaper, which has it destroyed by its owner.
-        d->StopRequested = 1;
         if (d->CallbackThread) d->CallbackThread->Terminate();
         HandToReaper(d, false);
         return;
