@@ -343,7 +343,6 @@ struct TData {
     HostCallbackFn HostCallback = nullptr;
     uint32_t HostUserValue = 0;
     std::unique_ptr<TForm1, WindowDeleter> Window;
-    std::atomic<uint8_t> WindowCreated{0};
     std::atomic<uint8_t> ConversionPending{0};
     // Where the instance is in its life; changed only by compare-and-swap (src/host/teardown.cpp).
     std::atomic<Lifetime> Life{Lifetime::Made};

@@ -83,7 +83,6 @@ bool InitInstance(TData* d, const char* paramFile, int32_t msgMax, char* msgBuf,
     d->HostCallback = callback;
     d->HostUserValue = userValue;
     d->Window.reset();
-    d->WindowCreated = 0;
     TakeSettingsFromConfig(d);
 
     // Step 8: a failure only sets the device status; the acquisition thread retries.
@@ -94,13 +93,11 @@ bool InitInstance(TData* d, const char* paramFile, int32_t msgMax, char* msgBuf,
     Log(d, kTagInit, "(2) ", 3);
     TForm1* w = CreateDriverWindow(d);
     if (w == nullptr) {
-        d->WindowCreated = 0;
         WriteLog(d, StatusTexts[8], 0);
         CopyBounded(StatusTexts[8], msgBuf, msgMax);
         return false;
     }
     d->Window.reset(w);
-    d->WindowCreated = 1;
 
     // Steps 10 and 11.
     Log(d, kTagInit, "(3) ", 3);
@@ -160,7 +157,6 @@ void* MakeDriver(void) {
         d->LastStopWaitMs = 0;
         d->HostCallback = nullptr;
         d->HostUserValue = 0;
-        d->WindowCreated = 0;
         d->ConversionPending = 0;
         if (RegisterInstance(d)) return d;
     } catch (...) {

@@ -201,8 +201,7 @@ void StopInstance(TData* d) {
     if (acqEnded) CloseModule(d);
 
     Log(d, kTagDone, "(4) ", 3);
-    if (d->WindowCreated && d->Window) d->Window.reset();
-    d->WindowCreated = 0;
+    d->Window.reset();
 
     // The host's function may still run. Done called from inside it cannot wait for its own
     // thread; otherwise wait a bounded time, then leave the thread to DisposeDriver.
@@ -236,7 +235,6 @@ void DisposeNow(TData* d) {
     }
     // A window belongs to the host's thread and goes there, before anything else.
     d->Window.reset();
-    d->WindowCreated = 0;
     if (StopAndJoinThreads(d, AcqStopLimitMs(*d), true))
         ReleaseInstance(d);
     else
