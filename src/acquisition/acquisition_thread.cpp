@@ -49,12 +49,10 @@ void PassFailed(TData* d, const char* what) {
 void TThreadZELK::Execute() {
     TData* d = Data();
     if (d == nullptr) return;
-    d->AcqThreadEnded = 0;
-    d->StopRequested = 0;
     uint32_t lastRetry = d->Clock->NowMs();
     Tud(d, "TUD 1");
 
-    auto leave = [this, d] { return Terminated() || d->StopRequested != 0; };
+    auto leave = [this] { return Terminated(); };
 
     // One pass of the loop; false when the thread is to leave it.
     auto pass = [&]() -> bool {
@@ -141,8 +139,6 @@ void TThreadZELK::Execute() {
     }
 
     Tud(d, "TUD 99");
-    // Last act: Done may close the module and free the instance once it sees this.
-    d->AcqThreadEnded = 1;
 }
 
 }  // namespace zelk

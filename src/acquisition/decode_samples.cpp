@@ -21,7 +21,7 @@ struct Layout {
 };
 
 // Caller holds DataLock.
-void StoreCounter(TData& d, int channel, uint16_t value) {
+void StoreCounter(TData& d, int channel, uint16_t value) REQUIRES(d.DataLock) {
     TJedenKanal& c = d.Channels[channel];
     c.LongValue = value;
     c.TextValue = text::Decimal(static_cast<uint32_t>(value));
@@ -34,7 +34,7 @@ void StoreDigitalBit(TJedenKanal& c, uint8_t bit) {
     c.TextValue = bit ? "1" : "0";
 }
 
-void Decode(TData& d, const uint8_t* buf, const Layout& l, char separator) {
+void Decode(TData& d, const uint8_t* buf, const Layout& l, char separator) REQUIRES(d.DataLock) {
     for (int k = 0; k < l.analogCount; ++k) {
         const uint16_t s = Word(buf + 2 * k);
         TJedenKanal& c = d.Channels[k];

@@ -5,13 +5,16 @@
 // Guarding (see docs/threads.md): the channel records, the module settings of the device
 // block, the strings of the device block and the snapshot are guarded by DataLock; the
 // device status code and text by StatusLock; byte flags that cross threads are atomics.
-// No lock is held while calling D2XX, the host's callback or the log.
+// No lock is held while calling D2XX, the host's callback or the log. Neither lock is
+// re-entrant: the fields of TData carry GUARDED_BY and the functions REQUIRES / EXCLUDES
+// (platform/thread_annotations.h), which clang checks. The fields of TZarizeni are guarded
+// by the locks of the TData that holds them, which the analysis cannot name from inside
+// TZarizeni: for those the comments below are the rule.
 #pragma once
 #include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -47,14 +50,15 @@ void ResetSnapshot(MeasurementSnapshot& s);
 
 // The device block: identity, state and current settings of the module.
 struct TZarizeni {
-    // DataLock
+    // Guarded by TData::DataLock.
     std::string SerialNumber;
     std::string ModuleType;
     std::string ControllerText;
     std::string RecordFilePath;
     ModuleSettings Settings;  // PhysInput, RangeCode, Timer*, Cnt*, DinDoutEnable, SettleTime
 
-    // Acquisition thread (or Init / Done while that thread does not run).
+    // Acquisition thread (or Init / Done while that thread does not run): no lock, the owner
+    // of the module alone touches them.
     int32_t DeviceIndex = 9999;
     usb::FT_HANDLE Handle = nullptr;
     std::atomic<uint8_t> HandleValid{0};
@@ -85,7 +89,8 @@ struct TZarizeni {
     std::atomic<uint8_t> DinValue{0};
     std::atomic<uint8_t> DoutValue{0};
 
-    // StatusLock: read and written as one pair (use the functions below).
+    // Guarded by TData::StatusLock: read and written as one pair, only by the functions
+    // below.
     uint8_t DeviceStatus = 0;
     std::string DeviceStatusText;
 };
@@ -236,32 +241,42 @@ struct TData {
     TData(const TData&) = delete;
     TData& operator=(const TData&) = delete;
 
+    // Written by MakeDriver and Init before any thread of the instance runs, read freely.
     TCFG Cfg;
+    // Mixed: see the groups of TZarizeni.
     TZarizeni Device;
-    TKanal Channels;
+    TKanal Channels GUARDED_BY(DataLock);
 
     // Run-time block.
-    std::atomic<uint8_t> StopRequested{0};
-    std::atomic<uint8_t> AcqThreadEnded{0};
+    // 1 once the acquisition thread has returned, else 0 (also while no thread is there):
+    // read from the thread object, which alone knows it, by the thread that owns AcqThread.
+    struct ThreadEndedFlag {
+        const TData& d;
+        operator int() const;
+    };
+    const ThreadEndedFlag AcqThreadEnded{*this};
     std::atomic<uint8_t> InputBatchComplete{0};
     std::atomic<uint8_t> OutputBatchComplete{0};
-    int32_t LastStopWaitMs = 0;
+    int32_t LastStopWaitMs = 0;  // host's thread (Done)
     // How often a running measurement's record file is flushed to stable storage: a crash or
     // a power cut loses at most the records of this interval. 0 flushes after every block.
     uint32_t RecordFileSyncMs = kRecordFileSyncMs;
-    MeasurementSnapshot Snapshot;  // DataLock
+    MeasurementSnapshot Snapshot GUARDED_BY(DataLock);
     std::unique_ptr<LogState, LogStateDeleter> Log;  // LogFile and LogLock
+    // The thread objects belong to the host's thread (Init, Done, DisposeDriver) or, once
+    // the instance is handed over, to its reaper: no lock.
     std::unique_ptr<TThreadZELK> AcqThread;
     // Every conversion thread started and not yet joined; the last one is the current one.
-    std::vector<std::unique_ptr<TThreadKonverze>> ConvThreads;
+    // The acquisition thread adds to it, the host's thread joins from it.
+    std::vector<std::unique_ptr<TThreadKonverze>> ConvThreads GUARDED_BY(DataLock);
     std::unique_ptr<TThreadCallBack> CallbackThread;
     // Threads asked to end that outlived the wait of Done or Init (a host callback that has
     // not returned yet); DisposeDriver or its reaper joins them before the instance goes.
     std::vector<std::unique_ptr<TDriverThread>> RetiredThreads;
+    // Written by Init before the notification thread starts.
     HostCallbackFn HostCallback = nullptr;
     uint32_t HostUserValue = 0;
     std::unique_ptr<TForm1, WindowDeleter> Window;
-    std::atomic<uint8_t> WindowCreated{0};
     std::atomic<uint8_t> ConversionPending{0};
     // Where the instance is in its life; changed only by compare-and-swap (src/host/teardown.cpp).
     std::atomic<Lifetime> Life{Lifetime::Made};
@@ -285,8 +300,8 @@ struct TData {
     // own in place before the instance's threads start.
     const plat::Clock* Clock = &plat::SystemClock();
 
-    mutable plat::RecursiveLock DataLock;
-    mutable std::mutex StatusLock;
+    mutable plat::Mutex DataLock;
+    mutable plat::Mutex StatusLock;
 };
 
 // Device status: code and text set and read as one pair.
@@ -294,12 +309,14 @@ struct StatusPair {
     uint8_t code = 0;
     std::string text;
 };
-void SetDeviceStatus(TData& d, uint8_t code, const std::string& text);
+// The two locks are never nested: these are called without DataLock, so that whoever
+// finishes channels reads the pair once, then locks the table.
+void SetDeviceStatus(TData& d, uint8_t code, const std::string& text) EXCLUDES(d.StatusLock, d.DataLock);
 // The code with the given text, or with its table text (domain/status_texts.h).
-void SetDeviceStatus(TData& d, Status code, const std::string& text);
-void SetDeviceStatus(TData& d, Status code);
-StatusPair GetDeviceStatus(const TData& d);
-uint8_t DeviceStatusCode(const TData& d);
+void SetDeviceStatus(TData& d, Status code, const std::string& text) EXCLUDES(d.StatusLock, d.DataLock);
+void SetDeviceStatus(TData& d, Status code) EXCLUDES(d.StatusLock, d.DataLock);
+StatusPair GetDeviceStatus(const TData& d) EXCLUDES(d.StatusLock, d.DataLock);
+uint8_t DeviceStatusCode(const TData& d) EXCLUDES(d.StatusLock, d.DataLock);
 
 // What a reset of the device block keeps besides the identity it takes from the configuration.
 enum class DeviceReset : uint8_t {
@@ -313,13 +330,19 @@ enum class DeviceReset : uint8_t {
     // reported as failed once the module is back, until the host starts the next one.
     KeepSettingsAndOutcome,
 };
-void ResetDeviceBlock(TData& d, DeviceReset what);
+void ResetDeviceBlock(TData& d, DeviceReset what) EXCLUDES(d.DataLock);
+// The same, called with DataLock held (the module close resets the channels in the same step).
+void ResetDeviceBlockLocked(TData& d, DeviceReset what) REQUIRES(d.DataLock);
+
+// ResetFinishState (core/channel_map.h) with DataLock held, ending running requests with `status`.
+void ResetFinishStateLocked(TData& d, const StatusPair& status) REQUIRES(d.DataLock);
 
 // MeasurementStatus and channel 203, which shows it, written together.
-void SetMeasurementStatus(TData& d, int32_t status);
+void SetMeasurementStatus(TData& d, int32_t status) EXCLUDES(d.DataLock);
+void SetMeasurementStatusLocked(TData& d, int32_t status) REQUIRES(d.DataLock);
 // Ends the hand-over of a measurement to its conversion: the status "being converted" becomes
 // "no measurement" unless the conversion has already reported a failure in its place.
-void EndConversionHandOver(TData& d);
+void EndConversionHandOver(TData& d) EXCLUDES(d.DataLock);
 
 // Sets every field of every channel to its built value (names and ranges from Cfg).
 void BuildChannelTable(TData& d);

@@ -31,9 +31,13 @@ void ResetFinishState(TData& d) {
     // A request still running is ended here; it carries the device status of that moment,
     // so that the host does not take its reset value for a good reading.
     const StatusPair status = GetDeviceStatus(d);
+    plat::LockGuard g(d.DataLock);
+    ResetFinishStateLocked(d, status);
+}
+
+void ResetFinishStateLocked(TData& d, const StatusPair& status) {
     const uint32_t now = d.Clock->NowMs();
     bool awaited = false;
-    plat::LockGuard g(d.DataLock);
     for (int i = 0; i < kChannelCount; ++i) {
         TJedenKanal& c = d.Channels[i];
         if (c.Finished == 0) {

@@ -13,21 +13,23 @@ void ResetSnapshot(MeasurementSnapshot& s) {
 }
 
 void ResetDeviceBlock(TData& d, DeviceReset what) {
+    plat::LockGuard g(d.DataLock);
+    ResetDeviceBlockLocked(d, what);
+}
+
+void ResetDeviceBlockLocked(TData& d, DeviceReset what) {
     TZarizeni& z = d.Device;
     const bool keepOutcome = what == DeviceReset::KeepSettingsAndOutcome;
     // A measurement that the close ends was ended by the module's failure, whatever status it
     // showed while it ran (a stop that failed at its reset leaves "running").
     if (keepOutcome && z.MeasurementRunning.load() != 0) z.MeasurementStatus = ZELK_MEASURE_COMMAND_FAILED;
-    {
-        plat::LockGuard g(d.DataLock);
-        z.SerialNumber = d.Cfg.ModuleSerial;
-        z.ModuleType = "---";
-        z.ControllerText = "---";
-        if (!keepOutcome) z.RecordFilePath.clear();
-        if (what == DeviceReset::Everything) {
-            ResetModuleSettings(z.Settings);
-            ResetSnapshot(d.Snapshot);
-        }
+    z.SerialNumber = d.Cfg.ModuleSerial;
+    z.ModuleType = "---";
+    z.ControllerText = "---";
+    if (!keepOutcome) z.RecordFilePath.clear();
+    if (what == DeviceReset::Everything) {
+        ResetModuleSettings(z.Settings);
+        ResetSnapshot(d.Snapshot);
     }
     z.DeviceIndex = 9999;
     z.Handle = nullptr;
@@ -57,6 +59,10 @@ void ResetDeviceBlock(TData& d, DeviceReset what) {
 // hand-over cannot come between a conversion's failure report and its channel.
 void SetMeasurementStatus(TData& d, int32_t status) {
     plat::LockGuard g(d.DataLock);
+    SetMeasurementStatusLocked(d, status);
+}
+
+void SetMeasurementStatusLocked(TData& d, int32_t status) {
     d.Device.MeasurementStatus = status;
     TJedenKanal& ch = d.Channels[ZELK_CH_MEASURE_STATUS];
     ch.LongValue = static_cast<uint32_t>(status);
@@ -67,11 +73,11 @@ void EndConversionHandOver(TData& d) {
     plat::LockGuard g(d.DataLock);
     int32_t converting = ZELK_MEASURE_CONVERTING;
     if (d.Device.MeasurementStatus.compare_exchange_strong(converting, ZELK_MEASURE_IDLE))
-        SetMeasurementStatus(d, ZELK_MEASURE_IDLE);
+        SetMeasurementStatusLocked(d, ZELK_MEASURE_IDLE);
 }
 
 void SetDeviceStatus(TData& d, uint8_t code, const std::string& text) {
-    std::lock_guard<std::mutex> g(d.StatusLock);
+    plat::LockGuard g(d.StatusLock);
     d.Device.DeviceStatus = code;
     d.Device.DeviceStatusText = text;
 }
@@ -81,14 +87,16 @@ void SetDeviceStatus(TData& d, Status code, const std::string& text) { SetDevice
 void SetDeviceStatus(TData& d, Status code) { SetDeviceStatus(d, Code(code), StatusText(code)); }
 
 StatusPair GetDeviceStatus(const TData& d) {
-    std::lock_guard<std::mutex> g(d.StatusLock);
+    plat::LockGuard g(d.StatusLock);
     return StatusPair{d.Device.DeviceStatus, d.Device.DeviceStatusText};
 }
 
 uint8_t DeviceStatusCode(const TData& d) {
-    std::lock_guard<std::mutex> g(d.StatusLock);
+    plat::LockGuard g(d.StatusLock);
     return d.Device.DeviceStatus;
 }
+
+TData::ThreadEndedFlag::operator int() const { return d.AcqThread && d.AcqThread->Finished() ? 1 : 0; }
 
 TData::TData() : Log(NewLogState()), D2xx(&usb::ProcessD2xx()) {}
 
@@ -97,7 +105,6 @@ TData::TData() : Log(NewLogState()), D2xx(&usb::ProcessD2xx()) {}
 // The window goes first: its refresh (the headless view's timer thread) reads the channel
 // table and takes DataLock, members declared after it and so destroyed before it.
 TData::~TData() {
-    StopRequested = 1;
     Window.reset();
     CallbackThread.reset();
     AcqThread.reset();

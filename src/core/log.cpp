@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cstdio>
-#include <mutex>
 
 #include "domain/text.h"
 #include "core/Pomocny.h"
@@ -12,23 +11,22 @@ namespace zelk {
 // The open log file and the lock that keeps its lines whole. It lives as long as the
 // instance, so a worker thread that writes after CloseLog finds a null file, not freed memory.
 struct LogState {
-    std::mutex Lock;
-    FILE* File = nullptr;
+    plat::Mutex Lock;
+    FILE* File GUARDED_BY(Lock) = nullptr;
     // The file's buffer: text reaches the disk when it fills and at the close.
-    std::array<char, 128> Buffer{};
+    std::array<char, 128> Buffer GUARDED_BY(Lock){};
     // The size bound: the file's name, its bound (0: none), the bytes it holds as counted
     // here, and the size at which it is renamed next (the bound, or a bound further on after
     // a rename failed).
-    std::string Name;
-    uint64_t Limit = 0;
-    uint64_t Size = 0;
-    uint64_t RotateAt = 0;
+    std::string Name GUARDED_BY(Lock);
+    uint64_t Limit GUARDED_BY(Lock) = 0;
+    uint64_t Size GUARDED_BY(Lock) = 0;
+    uint64_t RotateAt GUARDED_BY(Lock) = 0;
 };
 
 namespace {
 
-// Called with the lock held (or before any other thread can see the state).
-void CloseFile(LogState& s) {
+void CloseFile(LogState& s) REQUIRES(s.Lock) {
     if (s.File != nullptr) {
         std::fclose(s.File);  // a failed close loses the buffered text; nothing else to do
         s.File = nullptr;
@@ -37,7 +35,7 @@ void CloseFile(LogState& s) {
 
 // Opens s.Name for appending and takes its size from the file once; later lines are counted.
 // A size that cannot be told (past 2 GiB where `long` has 32 bits) counts as the bound.
-void OpenFile(LogState& s) {
+void OpenFile(LogState& s) REQUIRES(s.Lock) {
     // Binary append: the lines carry their own CR LF on every platform.
     FILE* f = plat::OpenFileStream(s.Name, "ab");
     if (f != nullptr) {
@@ -50,8 +48,8 @@ void OpenFile(LogState& s) {
 
 // The file would pass its bound: it becomes name.1 (an older one goes) and a new file starts.
 // If the rename fails (name.1 held open by another program), the same file goes on and the
-// rename is tried again when it has grown by another bound. Called with the lock held.
-void Rotate(LogState& s) {
+// rename is tried again when it has grown by another bound.
+void Rotate(LogState& s) REQUIRES(s.Lock) {
     CloseFile(s);
     const bool renamed = plat::RenameFile(s.Name, s.Name + ".1");
     const uint64_t before = s.Size;
@@ -65,7 +63,10 @@ LogState* NewLogState() { return new LogState; }
 
 void LogStateDeleter::operator()(LogState* s) const {
     if (s == nullptr) return;
-    CloseFile(*s);
+    {
+        plat::LockGuard g(s->Lock);
+        CloseFile(*s);
+    }
     delete s;
 }
 
@@ -91,12 +92,12 @@ void OpenLog(TData* d) {
     if (d == nullptr) return;
     try {
         if (d->Log) {
-            std::lock_guard<std::mutex> g(d->Log->Lock);
+            plat::LockGuard g(d->Log->Lock);
             CloseFile(*d->Log);
         }
         if (d->Cfg.LogLevel == 0 || !d->Log) return;
         LogState& s = *d->Log;
-        std::lock_guard<std::mutex> g(s.Lock);
+        plat::LockGuard g(s.Lock);
         s.Name = d->Cfg.LogFileName;
         s.Limit = d->Cfg.LogSizeLimit;
         s.RotateAt = s.Limit;
@@ -115,7 +116,7 @@ void WriteLog(TData* d, std::string_view text, uint8_t level) {
     try {
         // The clock is read and the line built outside the lock.
         const std::string line = BuildLogLine(plat::Now(), d->Cfg.ModuleSerial, text);
-        std::lock_guard<std::mutex> g(s->Lock);
+        plat::LockGuard g(s->Lock);
         if (s->File == nullptr) return;
         // A line never makes a file pass its bound, unless the line alone is longer.
         if (s->Limit != 0 && s->Size != 0 && s->Size + line.size() > s->RotateAt) {
@@ -133,7 +134,7 @@ void WriteLog(TData* d, std::string_view text, uint8_t level) {
 void CloseLog(TData* d) {
     if (d == nullptr || !d->Log) return;
     try {
-        std::lock_guard<std::mutex> g(d->Log->Lock);
+        plat::LockGuard g(d->Log->Lock);
         CloseFile(*d->Log);
     } catch (...) {
     }
@@ -142,7 +143,7 @@ void CloseLog(TData* d) {
 bool LogIsOpen(const TData* d) {
     if (d == nullptr || !d->Log) return false;
     try {
-        std::lock_guard<std::mutex> g(d->Log->Lock);
+        plat::LockGuard g(d->Log->Lock);
         return d->Log->File != nullptr;
     } catch (...) {
         return false;

@@ -26,7 +26,7 @@ void Log(TData* d, const char* tag, std::string_view text, uint8_t level);
 void CopyBounded(const std::string& text, char* buf, int32_t capacity);
 
 // The channel's Defined flag; ch must be below 204.
-bool ChannelDefined(TData* d, uint32_t ch);
+bool ChannelDefined(TData* d, uint32_t ch) EXCLUDES(d->DataLock);
 
 // Finishes a channel's request at once with the device status at tick `now` (under DataLock).
 void FinishNow(TJedenKanal& c, const StatusPair& status, uint32_t now);
@@ -69,7 +69,7 @@ bool CallbackIsCurrent(const TData& d);
 // Marks the calling thread as the notification thread of `d`, for the rest of its life.
 void MarkNotificationThread(const TData& d);
 // Threads, window or conversions of a started instance are there.
-bool IsRunning(const TData& d);
+bool IsRunning(const TData& d) EXCLUDES(d.DataLock);
 
 // Init and Done: takes the instance from Made or Running into `mine` (Busy, or
 // BusyInCallback on a notification thread) by one compare-and-swap. False when another call

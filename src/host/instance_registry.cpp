@@ -14,13 +14,15 @@ namespace {
 static_assert(alignof(TData) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__, "TData fits plain operator new");
 
 struct Registry {
-    // Export calls only read `live`; MakeDriver and DisposeDriver change it.
+    // Export calls only read `live` (shared); MakeDriver and DisposeDriver change it
+    // (exclusive). The standard shared mutex carries no annotations for the analysis:
+    // `live` is touched only in the three functions that take it.
     std::shared_mutex lock;
     std::vector<uintptr_t> live;  // sorted addresses
     // The storage of the last freed instances, oldest at `next`.
-    std::mutex heldLock;
-    std::array<void*, kHeldBackAddresses> heldBack{};
-    size_t next = 0;
+    plat::Mutex heldLock;
+    std::array<void*, kHeldBackAddresses> heldBack GUARDED_BY(heldLock){};
+    size_t next GUARDED_BY(heldLock) = 0;
 };
 
 // Never destroyed: a reaper may release an instance while the process runs its exit.
@@ -36,7 +38,7 @@ void HoldBack(void* storage) {
     Registry& r = TheRegistry();
     void* oldest;
     {
-        std::lock_guard<std::mutex> g(r.heldLock);
+        plat::LockGuard g(r.heldLock);
         oldest = r.heldBack[r.next];
         r.heldBack[r.next] = storage;
         r.next = (r.next + 1) % r.heldBack.size();

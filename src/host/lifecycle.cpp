@@ -83,7 +83,6 @@ bool InitInstance(TData* d, const char* paramFile, int32_t msgMax, char* msgBuf,
     d->HostCallback = callback;
     d->HostUserValue = userValue;
     d->Window.reset();
-    d->WindowCreated = 0;
     TakeSettingsFromConfig(d);
 
     // Step 8: a failure only sets the device status; the acquisition thread retries.
@@ -94,18 +93,14 @@ bool InitInstance(TData* d, const char* paramFile, int32_t msgMax, char* msgBuf,
     Log(d, kTagInit, "(2) ", 3);
     TForm1* w = CreateDriverWindow(d);
     if (w == nullptr) {
-        d->WindowCreated = 0;
         WriteLog(d, StatusText(Status::Window), 0);
         CopyBounded(StatusText(Status::Window), msgBuf, msgMax);
         return false;
     }
     d->Window.reset(w);
-    d->WindowCreated = 1;
 
     // Steps 10 and 11.
     Log(d, kTagInit, "(3) ", 3);
-    d->StopRequested = 0;
-    d->AcqThreadEnded = 0;
     d->InputBatchComplete = 0;
     d->OutputBatchComplete = 0;
     d->Timing.Acquire();
@@ -157,14 +152,11 @@ void* MakeDriver(void) {
         SetConfigDefaults(d->Cfg);
         ResetDeviceBlock(*d, DeviceReset::Everything);
         BuildChannelTable(*d);
-        d->StopRequested = 0;
-        d->AcqThreadEnded = 0;
         d->InputBatchComplete = 0;
         d->OutputBatchComplete = 0;
         d->LastStopWaitMs = 0;
         d->HostCallback = nullptr;
         d->HostUserValue = 0;
-        d->WindowCreated = 0;
         d->ConversionPending = 0;
         if (RegisterInstance(d)) return d;
     } catch (...) {

@@ -17,9 +17,9 @@ void SetLong(TJedenKanal& c, uint32_t v) {
     c.TextValue = text::Decimal(v);
 }
 
-// Takes the host's value into the channel and the device block (step 5). Called under
-// DataLock with the channel's working copy.
-void TakeValue(TData* d, uint32_t ch, TJedenKanal& c, const ZelkValue& value) {
+// Takes the host's value into the channel and the device block (step 5), with the
+// channel's working copy.
+void TakeValue(TData* d, uint32_t ch, TJedenKanal& c, const ZelkValue& value) REQUIRES(d->DataLock) {
     TZarizeni& z = d->Device;
     ModuleSettings& s = z.Settings;
     const int32_t tag = TagOf(value);

@@ -80,7 +80,6 @@ bool JoinRetiredThreads(TData* d, uint32_t ms, bool dispatching) {
 // joins those that ended; closes a module that an ended acquisition thread left open.
 // True when no thread of the instance is left.
 bool StopAndJoinThreads(TData* d, uint32_t acqMs, bool dispatching) {
-    d->StopRequested = 1;
     if (d->CallbackThread) d->CallbackThread->Terminate();
     if (d->AcqThread) d->AcqThread->Terminate();
     TerminateConversionThreads(d);
@@ -146,7 +145,9 @@ bool CallbackIsCurrent(const TData& d) { return notifyingFor == &d; }
 void MarkNotificationThread(const TData& d) { notifyingFor = &d; }
 
 bool IsRunning(const TData& d) {
-    return d.AcqThread || d.CallbackThread || d.Window || !d.ConvThreads.empty();
+    if (d.AcqThread || d.CallbackThread || d.Window) return true;
+    plat::LockGuard g(d.DataLock);
+    return !d.ConvThreads.empty();
 }
 
 int LiveReaperCount() { return liveReapers.load(); }
@@ -177,7 +178,6 @@ void StopInstance(TData* d) {
     Log(d, kTagDone, "(2) ", 3);
     bool acqEnded = true;
     if (d->AcqThread) {
-        d->StopRequested = 1;
         d->AcqThread->Terminate();
         const uint32_t start = d->Clock->NowMs();
         // At least 200 ms, then until the thread has left its loop (a module command in
@@ -201,8 +201,7 @@ void StopInstance(TData* d) {
     if (acqEnded) CloseModule(d);
 
     Log(d, kTagDone, "(4) ", 3);
-    if (d->WindowCreated && d->Window) d->Window.reset();
-    d->WindowCreated = 0;
+    d->Window.reset();
 
     // The host's function may still run. Done called from inside it cannot wait for its own
     // thread; otherwise wait a bounded time, then leave the thread to DisposeDriver.
@@ -230,14 +229,12 @@ void DisposeNow(TData* d) {
         // Freed from inside the host's notification function: that thread still runs on the
         // instance and returns into it; the reaper frees it once it has ended. The window
         // is left to the reaper, which has it destroyed by its owner.
-        d->StopRequested = 1;
         if (d->CallbackThread) d->CallbackThread->Terminate();
         HandToReaper(d, false);
         return;
     }
     // A window belongs to the host's thread and goes there, before anything else.
     d->Window.reset();
-    d->WindowCreated = 0;
     if (StopAndJoinThreads(d, AcqStopLimitMs(*d), true))
         ReleaseInstance(d);
     else

@@ -4,13 +4,13 @@
 
 namespace zelk::plat {
 
-struct RecursiveLock::Impl {
-    std::recursive_mutex m;
+struct Mutex::Impl {
+    std::mutex m;
 };
 
-RecursiveLock::RecursiveLock() : impl_(std::make_unique<Impl>()) {}
-RecursiveLock::~RecursiveLock() = default;
-void RecursiveLock::Lock() { impl_->m.lock(); }
-void RecursiveLock::Unlock() { impl_->m.unlock(); }
+Mutex::Mutex() : impl_(std::make_unique<Impl>()) {}
+Mutex::~Mutex() = default;
+void Mutex::Lock() { impl_->m.lock(); }
+void Mutex::Unlock() { impl_->m.unlock(); }
 
 }  // namespace zelk::plat

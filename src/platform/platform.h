@@ -10,6 +10,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/thread_annotations.h"
+
 namespace zelk::plat {
 
 // Milliseconds since an arbitrary start, 32 bits, wrapping; compare as unsigned differences.
@@ -120,30 +122,33 @@ private:
     std::atomic<bool> finished_{false};
 };
 
-// A re-entrant in-process lock (a critical section).
-class RecursiveLock {
+// An in-process lock (a critical section). Not re-entrant: a thread that takes it while
+// holding it deadlocks; code that runs with it held calls the `...Locked` variants, which
+// REQUIRE it, instead of the functions that take it.
+class CAPABILITY("mutex") Mutex {
 public:
-    RecursiveLock();
-    ~RecursiveLock();
-    RecursiveLock(const RecursiveLock&) = delete;
-    RecursiveLock& operator=(const RecursiveLock&) = delete;
-    void Lock();
-    void Unlock();
+    Mutex();
+    ~Mutex();
+    Mutex(const Mutex&) = delete;
+    Mutex& operator=(const Mutex&) = delete;
+    void Lock() ACQUIRE();
+    void Unlock() RELEASE();
 
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
 
-class LockGuard {
+// Holds a Mutex for its own lifetime.
+class SCOPED_CAPABILITY LockGuard {
 public:
-    explicit LockGuard(RecursiveLock& l) : l_(l) { l_.Lock(); }
-    ~LockGuard() { l_.Unlock(); }
+    explicit LockGuard(Mutex& l) ACQUIRE(l) : l_(l) { l_.Lock(); }
+    ~LockGuard() RELEASE() { l_.Unlock(); }
     LockGuard(const LockGuard&) = delete;
     LockGuard& operator=(const LockGuard&) = delete;
 
 private:
-    RecursiveLock& l_;
+    Mutex& l_;
 };
 
 struct LocalTime {

@@ -85,7 +85,7 @@ void ConvertRecordFile(TData* d, const ConversionJob& job, TThreadKonverze* thre
     const plat::LocalTime now = plat::Now();
     const dbf::Date date{now.year, now.month, now.day};
     const std::string bin = job.BasePath + records::kRecordFileExtension;
-    auto stop = [d, thread]() { return (thread && thread->Terminated()) || d->StopRequested.load() != 0; };
+    auto stop = [thread]() { return thread && thread->Terminated(); };
     const dbf::RecordLayout layout = LayoutOf(job);
     uint64_t written = 0;
     bool complete = true;

@@ -24,7 +24,7 @@ std::vector<TablePart> TableParts(const std::string& basePath, uint64_t records,
 // Copies the current measurement (record file, stored count, snapshot, constants,
 // conversion type) into a new conversion thread, starts it and keeps it in ConvThreads,
 // whose finished threads are joined and dropped on the way. Acquisition thread only.
-TThreadKonverze* StartConversionThread(TData* d);
+TThreadKonverze* StartConversionThread(TData* d) EXCLUDES(d->DataLock);
 
 // The body of a conversion thread: the table for `job`, then the record file deleted in
 // DBF mode. `thread` (may be null) is polled for a terminate request.

@@ -41,6 +41,8 @@ void CloseModule(TData* d, DeviceReset what) {
     if (z.HandleValid) usb::call::Close(api, z.Handle);
 
     {
+        // Requests still running end with the device status of this moment.
+        const StatusPair status = GetDeviceStatus(*d);
         plat::LockGuard g(d->DataLock);
         std::array<ChannelValue, kChannelCount> saved;
         for (int ch = 0; ch < kChannelCount; ++ch) {
@@ -48,8 +50,8 @@ void CloseModule(TData* d, DeviceReset what) {
             const TJedenKanal& c = d->Channels[ch];
             saved[ch] = ChannelValue{c.LongValue, c.RealValue, c.BoolValue, c.TextValue};
         }
-        ResetDeviceBlock(*d, what);
-        ResetFinishState(*d);
+        ResetDeviceBlockLocked(*d, what);
+        ResetFinishStateLocked(*d, status);
         for (int ch = 0; ch < kChannelCount; ++ch) {
             if (!KeepsValue(ch)) continue;
             TJedenKanal& c = d->Channels[ch];

@@ -68,7 +68,6 @@ public:
     void Stop() {
         if (stopped_) return;
         stopped_ = true;
-        d->StopRequested = 1;
         if (d->AcqThread) {
             d->AcqThread->Terminate();
             d->AcqThread->Join();

@@ -256,7 +256,7 @@ TEST_F(AcquisitionThreadTest, StopRequestEndsTheThreadWithAcqThreadEnded) {
     in.Start();
     ASSERT_TRUE(WaitUntil([&] { return in.Channel(99).TextValue != "0"; }));
     EXPECT_EQ(in.d->AcqThreadEnded, 0);
-    in.d->StopRequested = 1;
+    in.d->AcqThread->Terminate();
     ASSERT_TRUE(WaitUntil([&] { return in.d->AcqThreadEnded == 1; }));
     in.Stop();
     const auto log = in.LogTexts();

@@ -42,7 +42,10 @@ TEST(UploadCounts, QueueCountsUpToTwoToThe32AskForAtMostOneBuffer) {
             ResetDeviceBlock(d, DeviceReset::Everything);
             BuildChannelTable(d);
             d.D2xx = &api;
-            d.Snapshot.RecordBytes = recordBytes;
+            {
+                plat::LockGuard g(d.DataLock);
+                d.Snapshot.RecordBytes = recordBytes;
+            }
             d.Device.HandleValid = 1;
             d.Device.ModuleReady = 1;
             d.Device.MeasurementRunning = 1;

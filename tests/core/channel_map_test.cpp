@@ -103,22 +103,26 @@ TEST(ChannelMap, BuiltTableAndFinishStateReset) {
     TData d;
     SetConfigDefaults(d.Cfg);
     BuildChannelTable(d);
-    EXPECT_EQ(d.Channels[16].Status, 100);
-    EXPECT_EQ(d.Channels[16].StatusText, "Kanál nedefinován"_cp);
-    EXPECT_EQ(d.Channels[3].Status, 99);
-    EXPECT_EQ(d.Channels[3].StatusText, "Kanál nepoužit"_cp);
-    EXPECT_EQ(d.Channels[3].Name, "Kanál 3"_cp);
-    EXPECT_EQ(d.Channels[3].TextValue, "0");
+    {
+        plat::LockGuard g(d.DataLock);
+        EXPECT_EQ(d.Channels[16].Status, 100);
+        EXPECT_EQ(d.Channels[16].StatusText, "Kanál nedefinován"_cp);
+        EXPECT_EQ(d.Channels[3].Status, 99);
+        EXPECT_EQ(d.Channels[3].StatusText, "Kanál nepoužit"_cp);
+        EXPECT_EQ(d.Channels[3].Name, "Kanál 3"_cp);
+        EXPECT_EQ(d.Channels[3].TextValue, "0");
 
-    d.Channels[201].LongValue = 7;
-    d.Channels[203].LongValue = 256;
-    d.Channels[203].TextValue = "256";
-    d.Channels[5].Pending = 1;
-    d.Channels[5].Finished = 0;
-    d.Channels[5].NotifyWanted = 1;
-    d.Channels[6].Status = 0;
+        d.Channels[201].LongValue = 7;
+        d.Channels[203].LongValue = 256;
+        d.Channels[203].TextValue = "256";
+        d.Channels[5].Pending = 1;
+        d.Channels[5].Finished = 0;
+        d.Channels[5].NotifyWanted = 1;
+        d.Channels[6].Status = 0;
+    }
     SetDeviceStatus(d, 13, "Chyba povelu");
     ResetFinishState(d);
+    plat::LockGuard g(d.DataLock);
     EXPECT_EQ(d.Channels[201].LongValue, 0u);
     EXPECT_EQ(d.Channels[203].LongValue, 256u);
     EXPECT_EQ(d.Channels[203].TextValue, "256");

@@ -92,11 +92,8 @@ protected:
         ASSERT_EQ(DeviceStatusCode(d), 0) << GetDeviceStatus(d).text;
     }
     void TearDown() override {
-        if (d.AcqThread) {
-            d.StopRequested = 1;
-            d.AcqThread.reset();
-        }
-        d.ConvThreads.clear();
+        d.AcqThread.reset();
+        DropConversions();
         if (d.Device.HandleValid) CloseModule(&d);
         CloseLog(&d);
     }
@@ -145,9 +142,27 @@ protected:
         OpenLog(&d);
         return text;
     }
-    void WaitConversions() {
+    // The conversion threads, waited for and joined without DataLock: a conversion that
+    // fails takes it.
+    std::vector<TThreadKonverze*> Conversions() {
         plat::LockGuard g(d.DataLock);
-        for (auto& t : d.ConvThreads) ASSERT_TRUE(t->WaitFor(20000));
+        std::vector<TThreadKonverze*> v;
+        for (auto& t : d.ConvThreads) v.push_back(t.get());
+        return v;
+    }
+    void WaitConversions() {
+        for (TThreadKonverze* t : Conversions()) ASSERT_TRUE(t->WaitFor(20000));
+    }
+    void DropConversions() {
+        std::vector<std::unique_ptr<TThreadKonverze>> v;
+        {
+            plat::LockGuard g(d.DataLock);
+            v.swap(d.ConvThreads);
+        }
+    }
+    ConversionJob LastConversionJob() {
+        plat::LockGuard g(d.DataLock);
+        return d.ConvThreads.back()->Job;
     }
     // The log lines of one tag written since `from`, markers only.
     std::string Markers(const std::string& tag, size_t from) {
@@ -242,7 +257,10 @@ TEST_F(MeasurementTest, StartConfiguresTheModuleAndTheHostStops) {
     EXPECT_EQ(st.config[19], 1);
     EXPECT_EQ(st.config[22], 1);
     EXPECT_EQ(st.config[25], 1);
-    EXPECT_DOUBLE_EQ(d.Snapshot.Settings.TimerPeriodUs, 190.0);
+    {
+        plat::LockGuard g(d.DataLock);
+        EXPECT_DOUBLE_EQ(d.Snapshot.Settings.TimerPeriodUs, 190.0);
+    }
     const std::string base = Base();
     EXPECT_EQ(base.rfind(dir + "data/Zelk2716e_12000001_", 0), 0u) << base;
     EXPECT_TRUE(plat::FileExists(base + ".bin"));
@@ -291,7 +309,10 @@ TEST_F(MeasurementTest, RequestedCountCutsTheLastBlockAndStopsInTheSameCall) {
     EXPECT_EQ(Markers("UD ", logFrom), "(0)|(1)|(1a) P=" + std::to_string(queued) + "|(1b) P=" + q + "|(1c) P=" + q +
                                            "|(1e) U=100|(2)|(99)|");
     EXPECT_EQ(ReadAll(Base() + ".bin").size(), 3800u);
-    EXPECT_TRUE(d.ConvThreads.empty());  // BIN mode
+    {
+        plat::LockGuard g(d.DataLock);
+        EXPECT_TRUE(d.ConvThreads.empty());  // BIN mode
+    }
     EXPECT_FALSE(b.State(0).measuring);
 }
 
@@ -312,7 +333,10 @@ TEST_F(MeasurementTest, NoDataWithinTheTimeoutEndsWith256AndTheStopConverts) {
     ASSERT_TRUE(std::regex_search(markers, m, std::regex(R"(\(1a\) P=(\d+)\|\(10\)\|\(99\)\|$)"))) << markers;
     EXPECT_LT(std::stoul(m[1].str()), 38u);
     EXPECT_EQ(d.ConversionPending.load(), 1);
-    EXPECT_TRUE(d.ConvThreads.empty());
+    {
+        plat::LockGuard g(d.DataLock);
+        EXPECT_TRUE(d.ConvThreads.empty());
+    }
     const uint32_t kept = d.Device.StoredRecordCount;
     EXPECT_GE(kept, stored);
     EXPECT_EQ(ReadAll(Base() + ".bin").size(), kept * 38u);
@@ -338,7 +362,10 @@ TEST_F(MeasurementTest, UnpluggedModuleEndsWith512AndKeepsTheRecords) {
     const uint32_t stored = d.Device.StoredRecordCount;
     EXPECT_GT(stored, 0u);
     EXPECT_EQ(ReadAll(Base() + ".bin").size(), stored * 38u);
-    EXPECT_TRUE(d.ConvThreads.empty());
+    {
+        plat::LockGuard g(d.DataLock);
+        EXPECT_TRUE(d.ConvThreads.empty());
+    }
 }
 
 TEST_F(MeasurementTest, AStartDuringAMeasurementChangesOnlyTheStatus) {
@@ -373,15 +400,21 @@ TEST_F(MeasurementTest, SettingsWrittenDuringAMeasurementApplyFromTheNextStart) 
     const std::string bin = ReadAll(Base() + ".bin");
     EXPECT_EQ(bin.size(), stored * 38u);
     EXPECT_EQ(FirstBrokenSequenceRecord(bin), stored);
-    EXPECT_EQ(d.Snapshot.Settings.TimerChannelCount, 16u);
-    EXPECT_EQ(d.Snapshot.RecordLimit, 0);
+    {
+        plat::LockGuard g(d.DataLock);
+        EXPECT_EQ(d.Snapshot.Settings.TimerChannelCount, 16u);
+        EXPECT_EQ(d.Snapshot.RecordLimit, 0);
+    }
 
     StartStop(0);
     WaitConversions();
-    d.ConvThreads.clear();
+    DropConversions();
     StartStop(1);
-    EXPECT_EQ(d.Snapshot.RecordBytes, 2 * 2 + 2 + 2);
-    EXPECT_EQ(d.Snapshot.RecordLimit, 3);
+    {
+        plat::LockGuard g(d.DataLock);
+        EXPECT_EQ(d.Snapshot.RecordBytes, 2 * 2 + 2 + 2);
+        EXPECT_EQ(d.Snapshot.RecordLimit, 3);
+    }
     ASSERT_TRUE(UploadUntil([&] { return d.Device.MeasurementRunning == 0; }));
     EXPECT_EQ(d.Device.StoredRecordCount.load(), 3u);
 }
@@ -392,7 +425,10 @@ TEST_F(MeasurementTest, BinModeKeepsTheRecordFileAndStartsNoConversion) {
     UploadFor(50);
     StartStop(0);
     EXPECT_EQ(Status(), 0);
-    EXPECT_TRUE(d.ConvThreads.empty());
+    {
+        plat::LockGuard g(d.DataLock);
+        EXPECT_TRUE(d.ConvThreads.empty());
+    }
     EXPECT_TRUE(plat::FileExists(Base() + ".bin"));
     EXPECT_FALSE(plat::FileExists(Base() + ".dbf"));
     EXPECT_EQ(Log().find("TKS "), std::string::npos);
@@ -489,12 +525,13 @@ TEST_F(MeasurementTest, TenSecondsAtOneHundredMicrosecondsLoseNothing) {
     const uint32_t t0 = plat::TickCount();
     while (d.Device.MeasurementRunning == 0 && plat::TickCount() - t0 < 5000) plat::SleepMs(1);
     ASSERT_EQ(d.Device.MeasurementRunning.load(), 1);
-    EXPECT_DOUBLE_EQ(d.Snapshot.Settings.TimerPeriodUs, 100.0);
+    {
+        plat::LockGuard g(d.DataLock);
+        EXPECT_DOUBLE_EQ(d.Snapshot.Settings.TimerPeriodUs, 100.0);
+    }
     while (d.Device.MeasurementRunning != 0 && plat::TickCount() - t0 < 120000) plat::SleepMs(10);
     ASSERT_EQ(d.Device.MeasurementRunning.load(), 0);
-    d.StopRequested = 1;
     d.AcqThread.reset();
-    d.StopRequested = 0;  // a set flag would stop the conversion at once
 
     const sim::ModuleState st = b.State(0);
     EXPECT_EQ(st.records_dropped, 0u);
@@ -549,7 +586,7 @@ TEST_F(MeasurementTest, RangeCode13ReadsAs200MilliVolts) {
     const std::string base = Base();
     StartStop(0);
     WaitConversions();
-    const size_t header = size_t(LayoutOf(d.ConvThreads.back()->Job).HeaderLength());
+    const size_t header = size_t(LayoutOf(LastConversionJob()).HeaderLength());
     const std::string table = ReadAll(base + ".dbf");
     ASSERT_GT(table.size(), header + 21);
     EXPECT_EQ(table.substr(header + 11, 10), "    0.1000");
@@ -588,7 +625,7 @@ TEST_F(MeasurementTest, ShortReadsStoreEveryRecordOnceInOrder) {
     EXPECT_FALSE(d.Device.RecordFile.IsOpen());
     WaitConversions();
     const std::string base = Base();
-    dbf::RecordLayout l = LayoutOf(d.ConvThreads.back()->Job);
+    dbf::RecordLayout l = LayoutOf(LastConversionJob());
     const std::string table = ReadAll(base + ".dbf");
     const size_t header = size_t(l.HeaderLength()), row = size_t(l.RowLength());
     ASSERT_EQ(table.size(), header + kRecords * row + 1);

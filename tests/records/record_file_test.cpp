@@ -264,8 +264,12 @@ TEST_F(ConversionThreadTest, NothingStoredMakesNoFile) {
 
 TEST_F(ConversionThreadTest, AStopRequestKeepsTheRecordFile) {
     Measurement("stopped", 200000);
-    d.StopRequested = 1;
-    TThreadKonverze* t = StartConversionThread(&d);
+    // A conversion thread asked to end before it has begun.
+    auto thread = std::make_unique<TThreadKonverze>(&d);
+    TThreadKonverze* t = thread.get();
+    t->Job = ConversionJobOf();
+    t->Terminate();
+    t->Start();
     ASSERT_TRUE(t->WaitFor(10000));
     EXPECT_EQ(t->RowsWritten.load(), 0u);
     EXPECT_TRUE(plat::FileExists(dir + "stopped.bin"));

@@ -115,6 +115,7 @@ TEST_F(WindowModel, StatusChannelShowsItsRecordWithoutAnalogRows) {
     EXPECT_EQ(form.Label[32].Caption, "5");
     EXPECT_EQ(form.Label[33].Caption, "4000000000");
     EXPECT_EQ(form.Label[34].Caption, "Timeout USB linky"_cp);
+    plat::LockGuard g(d.DataLock);
     EXPECT_EQ(form.Label[35].Caption, d.Channels[97].StatusText);
     EXPECT_FALSE(AnalogRowsShown());
 }
