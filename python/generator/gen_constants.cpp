@@ -115,6 +115,14 @@ int main(int argc, char** argv) {
          "# longer text of its own on channel 99).\nSTATUS_TEXTS = (\n";
     for (int i = 0; i < kStatusTextCount; ++i) o += "    " + Quoted(text::Cp1250ToUtf8(StatusTexts[i])) + ",\n";
     o += ")\n";
+    o += "# Statuses whose text sits in another code's place among STATUS_TEXTS.\nTEXT_SLOTS = {";
+    bool firstSlot = true;
+    for (const StatusRow& r : kStatusTable) {
+        if (r.textSlot < 0) continue;
+        o += (firstSlot ? "" : ", ") + std::to_string(Code(r.code)) + ": " + std::to_string(r.textSlot);
+        firstSlot = false;
+    }
+    o += "}\n";
     o += "# English glosses of the status codes.\nGLOSSES = {\n";
     // Every place among the standard texts, then the codes whose text sits in one of them.
     std::vector<int> codes;

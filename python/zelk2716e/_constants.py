@@ -103,6 +103,8 @@ STATUS_TEXTS = (
     "Chyba přístupu na disk",
     "Zadaný ZELK modul není ovladačem podporován",
 )
+# Statuses whose text sits in another code's place among STATUS_TEXTS.
+TEXT_SLOTS = {99: 5, 100: 6}
 # English glosses of the status codes.
 GLOSSES = {
     0: "OK",

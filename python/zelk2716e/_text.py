@@ -29,10 +29,7 @@ def gloss(code: Optional[int]) -> str:
 
 def table_text(code: int) -> str:
     """The driver's own text of a status code from its table ('' for codes without one)."""
-    if code == C.STATUS_CHANNEL_UNUSED:
-        return C.STATUS_TEXTS[5]
-    if code == C.STATUS_CHANNEL_UNDEFINED:
-        return C.STATUS_TEXTS[6]
+    code = C.TEXT_SLOTS.get(code, code)
     return C.STATUS_TEXTS[code] if 0 <= code < len(C.STATUS_TEXTS) else ""
 
 

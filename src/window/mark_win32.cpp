@@ -1,10 +1,4 @@
 // The driver window's mark, drawn with GDI into the logo bitmap and the icons.
-#ifndef UNICODE
-#define UNICODE
-#endif
-#ifndef _UNICODE
-#define _UNICODE
-#endif
 #include "window/mark_win32.h"
 
 #include <array>
