@@ -53,7 +53,9 @@ def test_follow_a_measurement_of_the_package_in_another_thread(driver_for, tmp_p
     done = []
     t = threading.Thread(target=lambda: done.append(d.measure(duration=1.5)))
     t.start()
-    wait_for(lambda: glob.glob(str(tmp_path / "*.ini")) and glob.glob(str(tmp_path / "Zelk*.bin")), what="the sidecar")
+    # The record file's own sidecar (the folder holds the run's parameter file too).
+    wait_for(lambda: any(os.path.isfile(b[:-4] + ".ini") for b in glob.glob(str(tmp_path / "Zelk*.bin"))),
+             what="the sidecar")
     path = glob.glob(str(tmp_path / "Zelk*.bin"))[0]
     got = np.concatenate(list(zelk2716e.RecordFile(path).follow(raw=True)))
     t.join()
