@@ -12,6 +12,9 @@ struct TData;
 struct TJedenKanal;
 struct StatusPair;
 
+// The acquisition thread's interval between two attempts to reopen a lost module.
+constexpr uint32_t kRetryIntervalMs = 3000;
+
 void MarkRequestsProcessed(TData* d);
 // Finishes every Processed request.
 void CompleteRequests(TData* d);

@@ -13,7 +13,6 @@
 namespace zelk {
 namespace {
 
-constexpr uint32_t kRetryIntervalMs = 3000;
 // Uploads keep the module's buffer from overflowing: at most this long between two.
 constexpr uint32_t kUploadCadenceMs = 1;
 // With nothing to do the thread still looks round this often, so that a wake-up that was

@@ -1,6 +1,7 @@
 // The acquisition thread against the simulated module: batches, failures, retries.
 #include <gtest/gtest.h>
 
+#include "acquisition/acquisition.h"
 #include "acq_test_util.h"
 #include "domain/status_texts.h"
 #include "domain/text.h"
@@ -26,8 +27,6 @@ int CountLog(const std::vector<std::string>& log, const std::string& text, int f
     return n;
 }
 
-// The acquisition thread's interval between two attempts to reopen the module.
-constexpr uint32_t kRetryMs = 3000;
 
 bool WaitStatus(const Instance& in, uint8_t code) {
     return WaitUntil([&] { return DeviceStatusCode(*in.d) == code; });
@@ -185,7 +184,7 @@ TEST_F(AcquisitionThreadTest, FirstRetryComesAfter3000MsAndFindsTheRepluggedModu
     sim::GlobalBench().SetPlugged(0, true);
     ASSERT_TRUE(WaitUntil([&] { return in.clock.Waiters() > 0; }));
     // Well before the interval has passed the thread has looked round and not retried.
-    in.clock.Skip(kRetryMs - 1000);
+    in.clock.Skip(kRetryIntervalMs - 1000);
     ASSERT_TRUE(WaitUntil([&] { return in.clock.Settled(); }));
     EXPECT_EQ(DeviceStatusCode(*in.d), 9);
     in.clock.Skip(1000);
@@ -217,12 +216,12 @@ TEST_F(AcquisitionThreadTest, ModuleUnpluggedWhileRunningIsClosedAndReopenedAfte
     EXPECT_EQ(in.Channel(0).StatusText.rfind("Chyba povelu - "_cp, 0), 0u);
 
     // The first retry closes the ready module and finds the other device only.
-    in.clock.Skip(kRetryMs);
+    in.clock.Skip(kRetryIntervalMs);
     ASSERT_TRUE(WaitStatus(in, 5));
     ASSERT_TRUE(WaitUntil([&] { return in.clock.Settled(); }));
     EXPECT_EQ(in.d->Device.ModuleReady, 0);
     sim::GlobalBench().SetPlugged(0, true);
-    in.clock.Skip(kRetryMs);
+    in.clock.Skip(kRetryIntervalMs);
     ASSERT_TRUE(WaitStatus(in, 0));
     in.RequestInput({0});
     ASSERT_TRUE(in.WaitFinished({0}));
@@ -245,7 +244,7 @@ TEST_F(AcquisitionThreadTest, ModuleLeftOpenButNotConfiguredIsRecoveredByTheRetr
     ASSERT_EQ(in.d->Device.ModuleReady, 0);
     in.Start();
     ASSERT_TRUE(WaitUntil([&] { return in.clock.Waiters() > 0; }));
-    in.clock.Skip(kRetryMs);
+    in.clock.Skip(kRetryIntervalMs);
     ASSERT_TRUE(WaitStatus(in, 0));
     EXPECT_EQ(in.d->Device.ModuleReady, 1);
     EXPECT_EQ(sim::GlobalBench().State(0).open_handles, 1);

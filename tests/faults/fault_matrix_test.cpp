@@ -26,6 +26,7 @@
 #include <sys/resource.h>
 #endif
 
+#include "acquisition/acquisition.h"
 #include "domain/channel_map.h"
 #include "host/host_test_util.h"
 
@@ -212,8 +213,6 @@ struct Row {
     bool late = false;
 };
 
-// The acquisition thread's interval between two attempts to reopen the module.
-constexpr uint32_t kRetryMs = 3000;
 // How long after Init a late fault comes: more than one retry interval.
 constexpr uint32_t kLateMs = 3500;
 
@@ -503,7 +502,7 @@ void FailAndRecover(const Row& r, Lane& l) {
 
     if (!r.recovers) {
         // One retry; it meets the same fault.
-        l.clock.Skip(kRetryMs);
+        l.clock.Skip(kRetryIntervalMs);
         l.Need(WaitUntil([&] { return l.clock.Settled(); }), "no retry");
         l.Eq(int(Code(l.inst)), static_cast<int>(r.code), "device status after the retry");
         // Refused before any D2XX call, at Init and at the retry.
@@ -517,7 +516,7 @@ void FailAndRecover(const Row& r, Lane& l) {
     }
     // The fault goes; the instance comes back without Done and Init.
     Lift(r, l);
-    l.clock.Skip(kRetryMs);
+    l.clock.Skip(kRetryIntervalMs);
     l.Need(WaitUntil([&] { return Code(l.inst) == 0; }, 30000), "no recovery");
     const HostView good = ReadStatus(l.inst);
     l.Eq(int(good.notOk), 0, "channel 97 after the recovery");

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "acquisition/acquisition.h"
 #include "domain/text.h"
 #include "core/Pomocny.h"
 #include "domain/channel_map.h"
@@ -25,8 +26,6 @@ namespace {
 
 constexpr uint32_t kDeadlineMs = 30000;
 
-// The acquisition thread's interval between two attempts to reopen a lost module.
-constexpr uint32_t kRetryMs = 3000;
 
 bool WaitUntil(const std::function<bool()>& cond, uint32_t deadlineMs = kDeadlineMs) {
     return test::WaitUntil(cond, deadlineMs);
@@ -193,13 +192,13 @@ TEST(Stress, TwoInstancesSurviveHammeringAndUnplugReplug) {
         EXPECT_TRUE(WaitUntil([&] { return DeviceStatusCode(*db) != 0; }));
         // A retry while the modules are away fails again; then they come back one after the
         // other, and the next retry of each finds its module.
-        a.clock.Skip(kRetryMs);
-        b.clock.Skip(kRetryMs);
+        a.clock.Skip(kRetryIntervalMs);
+        b.clock.Skip(kRetryIntervalMs);
         EXPECT_TRUE(WaitUntil([&] { return a.clock.Settled() && b.clock.Settled(); }));
         bench.SetPlugged(0, true);
-        a.clock.Skip(kRetryMs);
+        a.clock.Skip(kRetryIntervalMs);
         bench.SetPlugged(1, true);
-        b.clock.Skip(kRetryMs);
+        b.clock.Skip(kRetryIntervalMs);
 
         // A retry every 3000 ms: give them a few rounds.
         const bool recovered =
